@@ -1,0 +1,249 @@
+#include "app/launcher_app.h"
+
+#include <commctrl.h>
+#include <ole2.h>
+#include <gdiplus.h>
+#include <shellapi.h>
+#include <shlobj.h>
+#include <string.h>
+
+#include "app/system_integration.h"
+#include "framework/paths.h"
+#include "framework/text.h"
+#include "res/resource.h"
+#include "server/suffix_list.h"
+
+namespace {
+
+const char kBackupExe[] = "Launcher_back_up.exe";
+const char kUpdateBatch[] = "Launcher_update.bat";
+
+// Text up to and including the last backslash; empty when there is none.
+template <class String>
+String UpToLastBackslash(const String& path) {
+    size_t cut = path.find_last_of('\\');
+    return cut == String::npos ? String() : path.substr(0, cut + 1);
+}
+
+std::string NarrowFromWide(const wchar_t* text) {
+    int bytes = WideCharToMultiByte(CP_ACP, 0, text, -1, nullptr, 0, nullptr, nullptr);
+    if (bytes <= 1) return std::string();
+    std::string narrow(static_cast<size_t>(bytes - 1), '\0');
+    WideCharToMultiByte(CP_ACP, 0, text, -1, &narrow[0], bytes, nullptr, nullptr);
+    return narrow;
+}
+
+std::string Utf8FromWide(const std::wstring& text) {
+    int bytes = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
+    if (bytes <= 1) return std::string();
+    std::string narrow(static_cast<size_t>(bytes - 1), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, &narrow[0], bytes, nullptr, nullptr);
+    return narrow;
+}
+
+}  // namespace
+
+FirstWindowChoice ChooseFirstWindow(const char* firstUrl, bool playSplash, const wchar_t* commandLine) {
+    FirstWindowChoice choice;
+    size_t length = firstUrl ? strlen(firstUrl) : 0;
+    int argc = 0;
+    wchar_t** argv = nullptr;
+    if (length < 2 && commandLine && *commandLine) argv = CommandLineToArgvW(commandLine, &argc);
+    if (length >= 2) {
+        choice.gameAddress = firstUrl;
+    } else if (length == 1) {
+        for (int i = 1; argv && i < argc; ++i) {
+            if (argv[i][0] != L'/' && argv[i][0] != L'-') {
+                choice.gameAddress = NarrowFromWide(argv[i]);
+                break;
+            }
+        }
+    } else if (argv && argc >= 2 && argv[1]) {
+        choice.startedWithArgument = true;
+    }
+    if (argv) LocalFree(argv);
+
+    if (!choice.gameAddress.empty())
+        choice.window = FirstWindow::DirectStart;
+    else
+        choice.window = playSplash ? FirstWindow::FlashSplash : FirstWindow::Login;
+    return choice;
+}
+
+std::wstring CacheDirectoryFor(const std::wstring& exeDirectory, const std::wstring& desktopFolder,
+                               const std::wstring& spid) {
+    std::wstring base;
+    if (lstrcmpiW(exeDirectory.c_str(), desktopFolder.c_str()) != 0)
+        base = exeDirectory + L"\\";
+    else
+        base = desktopFolder.substr(0, 3);
+    return base + spid + L"\\";
+}
+
+bool NormaliseCdnAddress(const char* text, std::string* address) {
+    if (!text || strlen(text) < 2) return false;
+    std::string cut(text, strnlen(text, 259));
+    char last = cut.back();
+    if (last == '\\')
+        cut.back() = '/';
+    else if (last != '/')
+        cut += '/';
+    *address = cut;
+    return true;
+}
+
+LauncherApp::~LauncherApp() { delete mainSkin_; }
+
+void LauncherApp::SetCdnAddress(const char* address) {
+    std::string normalised;
+    if (!NormaliseCdnAddress(address, &normalised)) {
+        AfxMessageBox(L"cdn address is nill");
+        return;
+    }
+    cdnAddress_ = normalised;
+}
+
+void LauncherApp::DeleteLeftovers(const std::string& programDirectory) {
+    for (const char* name : {kBackupExe, kUpdateBatch}) {
+        std::string path = programDirectory + name;
+        if (GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES) DeleteFileA(path.c_str());
+    }
+}
+
+void LauncherApp::ApplySystemIntegration(const std::string& programDirectory) {
+    char exePath[MAX_PATH] = "";
+    GetModuleFileNameA(nullptr, exePath, MAX_PATH);
+    char desktop[MAX_PATH] = "";
+    SHGetSpecialFolderPathA(nullptr, desktop, CSIDL_DESKTOPDIRECTORY, FALSE);
+    const char* slash = strrchr(exePath, '\\');
+    std::string exeName = slash ? slash + 1 : exePath;
+
+    const LauncherSettings& s = config_.settings();
+    if (s.BoRegedit) {
+        std::wstring wideName = ToWide(exeName.c_str(), false);
+        ApplyBrowserEmulation(wideName.c_str());
+    }
+
+    std::string desktopDir = std::string(desktop) + "\\";
+    if (programDirectory != desktopDir && s.BoLihk && !ShortcutExists(exePath, desktopDir.c_str())) {
+        std::wstring name;
+        if (s.initname[0]) {
+            name = ToWide(s.initname, true);
+        } else {
+            name = ToWide(exeName.c_str(), false);
+            size_t dot = name.find_last_of(L'.');
+            if (dot != std::wstring::npos) name.resize(dot);
+        }
+        std::wstring shortcut = ToWide(desktopDir.c_str(), false);
+        shortcut += name + L".lnk";
+        std::wstring target = ToWide(exePath, false);
+        CreateShortcut(target.c_str(), shortcut.c_str(), nullptr);
+    }
+}
+
+void LauncherApp::PrepareCacheDirectory() {
+    wchar_t exePath[MAX_PATH] = L"";
+    GetModuleFileNameW(nullptr, exePath, MAX_PATH);
+    std::wstring exeDirectory = exePath;
+    size_t cut = exeDirectory.find_last_of(L'\\');
+    if (cut != std::wstring::npos) exeDirectory.resize(cut);
+    wchar_t desktop[MAX_PATH] = L"";
+    SHGetSpecialFolderPathW(nullptr, desktop, CSIDL_DESKTOPDIRECTORY, FALSE);
+    std::wstring spid = ToWide(config_.settings().spid, true);
+    cacheDirectory_ = CacheDirectoryFor(exeDirectory, desktop, spid);
+    CreateDirectoryPath(cacheDirectory_.c_str());
+}
+
+BOOL LauncherApp::InitInstance() {
+    InitCommonControls();
+    OleInitialize(nullptr);
+    CWinApp::InitInstance();
+
+    if (!AfxSocketInit()) {
+        AfxMessageBox(IDS_SOCKETS_INIT_FAILED);
+        return FALSE;
+    }
+    Gdiplus::GdiplusStartupInput gdiplusInput;
+    if (Gdiplus::GdiplusStartup(&gdiplusToken_, &gdiplusInput, nullptr) != Gdiplus::Ok) gdiplusToken_ = 0;
+
+    char modulePath[MAX_PATH] = "";
+    GetModuleFileNameA(nullptr, modulePath, MAX_PATH);
+    std::string programDirectory = UpToLastBackslash(std::string(modulePath));
+    DeleteLeftovers(programDirectory);
+
+    if (!config_.OpenPackage()) return FALSE;
+    if (!config_.LoadIniText("config/cg.txt")) return FALSE;
+    if (!config_.ReadSettings()) return FALSE;
+    if (!config_.LoadPackageBitmap("config/main1.png", &mainSkin_)) return FALSE;
+
+    std::wstring suffixes = ToWide(config_.settings().suffix, true);
+    FileSrvSetSuffixes(suffixes.c_str());
+
+    ApplySystemIntegration(programDirectory);
+    PrepareCacheDirectory();
+    std::wstring leftoverBatch = cacheDirectory_ + L"Launcher_update.bat";
+    if (FileExists(leftoverBatch.c_str())) DeleteFileW(leftoverBatch.c_str());
+
+    FirstWindowChoice choice =
+        ChooseFirstWindow(config_.settings().firstUrl, config_.settings().BoPlaySwf != 0, commandLine());
+    SetStartedWithArgument(choice.startedWithArgument);
+    if (choice.window == FirstWindow::DirectStart) SetGameAddress(choice.gameAddress.c_str());
+    WriteStartupReport(choice);
+    return FALSE;
+}
+
+int LauncherApp::ExitInstance() {
+    int result = 0;
+    try {
+        FileSrvClearSuffixes();
+        OleUninitialize();
+        if (gdiplusToken_ == 0) return 0;
+        // The login skin is still ours when no login window took it over.
+        delete mainSkin_;
+        mainSkin_ = nullptr;
+        Gdiplus::GdiplusShutdown(gdiplusToken_);
+        gdiplusToken_ = 0;
+        if (runUpdateBatch_) RunUpdateBatch();
+        result = CWinApp::ExitInstance();
+    } catch (...) {
+        result = 0;
+    }
+    return result;
+}
+
+void LauncherApp::RunUpdateBatch() {
+    std::wstring commandLine = cacheDirectory_ + L"Launcher_update.bat";
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = SW_HIDE;
+    PROCESS_INFORMATION process = {};
+    if (CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, IDLE_PRIORITY_CLASS,
+                       nullptr, nullptr, &startup, &process)) {
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
+    }
+}
+
+// Operators and tests can ask start-up to say what it decided: with the environment
+// variable LAUNCHER_STARTUP_REPORT naming a file, a few UTF-8 lines are written there.
+void LauncherApp::WriteStartupReport(const FirstWindowChoice& choice) const {
+    wchar_t path[MAX_PATH];
+    DWORD length = GetEnvironmentVariableW(L"LAUNCHER_STARTUP_REPORT", path, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) return;
+    static const char* const kWindowNames[] = {"direct", "splash", "login"};
+    std::string report = "first_window=";
+    report += kWindowNames[static_cast<int>(choice.window)];
+    report += "\ngame_address=" + gameAddress_;
+    report += "\nstarted_with_argument=";
+    report += startedWithArgument_ ? "1" : "0";
+    report += "\ncache_directory=" + Utf8FromWide(cacheDirectory_);
+    report += "\ntitle=";
+    report += config_.settings().title;
+    report += "\n";
+    HANDLE file = CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return;
+    DWORD written = 0;
+    WriteFile(file, report.data(), static_cast<DWORD>(report.size()), &written, nullptr);
+    CloseHandle(file);
+}

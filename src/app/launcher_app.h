@@ -1,0 +1,79 @@
+// The application object: start-up, shut-down and the hub the windows reach each other through.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+#include "app/launcher_config.h"
+#include "framework/app.h"
+
+namespace Gdiplus {
+class Bitmap;
+}
+
+// Which modal chain start-up opens.
+enum class FirstWindow { DirectStart, FlashSplash, Login };
+
+struct FirstWindowChoice {
+    FirstWindow window = FirstWindow::Login;
+    std::string gameAddress;  // set for DirectStart
+    bool startedWithArgument = false;
+};
+
+// Step 17/18 of start-up as a pure decision: `firstUrl` of two or more bytes is the game
+// address; of one byte, the first command-line argument not starting with '/' or '-' is;
+// when empty, any argument marks an automatic start.
+FirstWindowChoice ChooseFirstWindow(const char* firstUrl, bool playSplash, const wchar_t* commandLine);
+
+// The cache directory: <exe directory>\<spid>\ or, for an executable lying directly in
+// the desktop folder, <drive root><spid>\. Slashes in spid make nested directories.
+std::wstring CacheDirectoryFor(const std::wstring& exeDirectory, const std::wstring& desktopFolder,
+                               const std::wstring& spid);
+
+// The CDN address as stored: at most 259 bytes, ending with exactly one '/'. False for a
+// text shorter than two characters.
+bool NormaliseCdnAddress(const char* text, std::string* address);
+
+class LauncherApp : public CWinApp {
+public:
+    LauncherApp() = default;
+    ~LauncherApp() override;
+
+    BOOL InitInstance() override;
+    int ExitInstance() override;
+
+    LauncherConfig& config() { return config_; }
+
+    void SetGameAddress(const char* address) { gameAddress_ = address ? address : ""; }
+    const std::string& gameAddress() const { return gameAddress_; }
+    void SetCdnAddress(const char* address);
+    const std::string& cdnAddress() const { return cdnAddress_; }
+    void SetFlashVars(const char* vars) { flashVars_ = vars ? vars : ""; }
+    const std::string& flashVars() const { return flashVars_; }
+    const std::wstring& cacheDirectory() const { return cacheDirectory_; }
+    void SetGoOnToGame() { goOnToGame_ = true; }
+    void SetRunUpdateBatch() { runUpdateBatch_ = true; }
+    void SetStartedWithArgument(bool started) { startedWithArgument_ = started; }
+    bool IsStartedWithArgument() const { return startedWithArgument_; }
+
+private:
+    void DeleteLeftovers(const std::string& programDirectory);
+    void ApplySystemIntegration(const std::string& programDirectory);
+    void PrepareCacheDirectory();
+    void RunUpdateBatch();
+    void WriteStartupReport(const FirstWindowChoice& choice) const;
+
+    LauncherConfig config_;
+    Gdiplus::Bitmap* mainSkin_ = nullptr;
+    std::string gameAddress_;
+    std::string flashVars_;
+    std::string cdnAddress_;
+    std::wstring cacheDirectory_;
+    bool goOnToGame_ = false;
+    bool startedWithArgument_ = false;
+    bool runUpdateBatch_ = false;
+    ULONG_PTR gdiplusToken_ = 0;
+};
+
+LauncherApp& TheApp();

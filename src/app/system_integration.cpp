@@ -1,0 +1,138 @@
+#include "app/system_integration.h"
+
+#include <shlobj.h>
+#include <shobjidl.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <string>
+
+namespace {
+
+const wchar_t kError[] = L"Error";
+
+struct RegKey {
+    HKEY key = nullptr;
+    ~RegKey() {
+        if (key) RegCloseKey(key);
+    }
+};
+
+template <class T>
+struct ComPtr {
+    T* p = nullptr;
+    ~ComPtr() {
+        if (p) p->Release();
+    }
+};
+
+std::wstring FromAnsi(const char* text) {
+    wchar_t wide[MAX_PATH] = L"";
+    MultiByteToWideChar(CP_ACP, 0, text, -1, wide, MAX_PATH);
+    wide[MAX_PATH - 1] = L'\0';
+    return wide;
+}
+
+}  // namespace
+
+DWORD BrowserEmulationValue(const wchar_t* versionText) {
+    char narrow[64] = "";
+    WideCharToMultiByte(CP_ACP, 0, versionText ? versionText : L"", -1, narrow, sizeof narrow,
+                        nullptr, nullptr);
+    narrow[sizeof narrow - 1] = '\0';
+    int major = atoi(narrow);
+    if (major <= 7) return 0;
+    if (major == 8) return 8000;
+    if (major == 9) return 9000;
+    if (major == 10) return 10000;
+    return 10001;
+}
+
+void ApplyBrowserEmulation(const wchar_t* exeName) {
+    wchar_t version[25] = L"";
+    RegKey browser;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Internet Explorer", 0,
+                      KEY_ALL_ACCESS, &browser.key) != ERROR_SUCCESS) {
+        browser.key = nullptr;
+        MessageBoxW(nullptr, L"无法判断IE版本信息", kError, MB_OK);
+    } else {
+        DWORD type = 0;
+        DWORD bytes = sizeof version;
+        LONG read = RegQueryValueExW(browser.key, L"Version", nullptr, &type,
+                                     reinterpret_cast<BYTE*>(version), &bytes);
+        // Only a terminated string that fits counts; anything else reads as empty.
+        bool terminated = bytes >= sizeof(wchar_t) && bytes % sizeof(wchar_t) == 0 &&
+                          version[bytes / sizeof(wchar_t) - 1] == L'\0';
+        if (read != ERROR_SUCCESS || type != REG_SZ || !terminated) version[0] = L'\0';
+    }
+    DWORD value = BrowserEmulationValue(version);
+    if (value != 0) SetFeatureControl(L"FEATURE_BROWSER_EMULATION", value, exeName);
+}
+
+void SetFeatureControl(const wchar_t* feature, DWORD value, const wchar_t* valueName) {
+    std::wstring path = L"Software\\Microsoft\\Internet Explorer\\Main\\FeatureControl\\";
+    path += feature;
+    HKEY key = nullptr;
+    if (RegCreateKeyW(HKEY_CURRENT_USER, path.c_str(), &key) != ERROR_SUCCESS) {
+        MessageBoxW(nullptr, L"Failed to open registry!", kError, MB_OK);
+        ExitProcess(static_cast<UINT>(-1));
+    }
+    if (RegSetValueExW(key, valueName, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value),
+                       sizeof value) != ERROR_SUCCESS) {
+        RegCloseKey(key);
+        MessageBoxW(nullptr, L"Write the registry failed!", kError, MB_OK);
+        ExitProcess(static_cast<UINT>(-1));
+    }
+    RegCloseKey(key);
+}
+
+bool ShortcutTarget(const char* shortcutPath, wchar_t* buffer, int size) {
+    ComPtr<IShellLinkW> link;
+    if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
+                                reinterpret_cast<void**>(&link.p))))
+        return false;
+    ComPtr<IPersistFile> file;
+    HRESULT result = link.p->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file.p));
+    if (FAILED(result)) return false;
+    std::wstring path = FromAnsi(shortcutPath);
+    result = file.p->Load(path.c_str(), STGM_READ);
+    if (FAILED(result)) return false;
+    WIN32_FIND_DATAW found;
+    result = link.p->GetPath(buffer, size, &found, 0);
+    return result == S_OK;
+}
+
+bool ShortcutExists(const char* exePath, const char* desktopDir) {
+    if (!exePath || !desktopDir) return false;
+    std::string pattern = std::string(desktopDir) + "\\*.lnk";
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA(pattern.c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return false;
+    std::wstring exe = FromAnsi(exePath);
+    bool exists = false;
+    int entries = 0;
+    do {
+        wchar_t target[MAX_PATH] = L"";
+        std::string shortcut = std::string(desktopDir) + found.cFileName;
+        if (ShortcutTarget(shortcut.c_str(), target, MAX_PATH) && exe == target) exists = true;
+    } while (!exists && ++entries < 1002 && FindNextFileA(search, &found));
+    FindClose(search);
+    return exists;
+}
+
+int CreateShortcut(const wchar_t* target, const wchar_t* shortcutPath, const wchar_t* iconPath) {
+    if (FAILED(CoInitialize(nullptr))) return 0;
+    {
+        ComPtr<IShellLinkW> link;
+        if (SUCCEEDED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER,
+                                       IID_IShellLinkW, reinterpret_cast<void**>(&link.p)))) {
+            link.p->SetPath(target);
+            if (iconPath) link.p->SetIconLocation(iconPath, 0);
+            ComPtr<IPersistFile> file;
+            if (SUCCEEDED(link.p->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file.p))))
+                file.p->Save(shortcutPath, FALSE);
+        }
+    }
+    CoUninitialize();
+    return 0;
+}
