@@ -15,6 +15,9 @@ uint32_t ReadU32(const uint8_t* p) {
     return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24);
 }
 
+// Larger counts are taken as a broken configuration rather than building that many entries.
+constexpr int32_t kMaxEntries = 1000;
+
 uint16_t ReadU16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
 
 }  // namespace
@@ -227,6 +230,13 @@ bool LauncherConfig::ReadSettings() {
     }
 
     if (linkCount <= 0) return false;
+    int32_t picCount = GetInt(g, "picCount", 0);
+    int32_t gameButtonCount = GetInt(g, "gameButtonCount", 0);
+    if (linkCount > kMaxEntries || menuCount > kMaxEntries || picCount > kMaxEntries ||
+        gameButtonCount > kMaxEntries) {
+        ShowFailure(L"装载ini文件失败");
+        return false;
+    }
 
     char section[32];
     links_.clear();
@@ -252,7 +262,6 @@ bool LauncherConfig::ReadSettings() {
     }
 
     gamePics_.clear();
-    int32_t picCount = GetInt(g, "picCount", 0);
     for (int32_t n = 1; n <= picCount; ++n) {
         snprintf(section, sizeof section, "gamePic%d", n);
         GamePicEntry pic = {};
@@ -266,7 +275,6 @@ bool LauncherConfig::ReadSettings() {
     }
 
     gameButtons_.clear();
-    int32_t gameButtonCount = GetInt(g, "gameButtonCount", 0);
     for (int32_t n = 1; n <= gameButtonCount; ++n) {
         snprintf(section, sizeof section, "gamebutton%d", n);
         GameButtonEntry button = {};

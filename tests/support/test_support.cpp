@@ -93,3 +93,110 @@ std::wstring FromUtf8(const std::string& text) {
 }
 
 }  // namespace testing_support
+
+namespace testing_support {
+
+MessageBoxCatcher::MessageBoxCatcher(DWORD processId)
+    : processId_(processId ? processId : GetCurrentProcessId()) {
+    InitializeCriticalSection(&lock_);
+    thread_ = CreateThread(nullptr, 0, Watch, this, 0, nullptr);
+}
+
+MessageBoxCatcher::~MessageBoxCatcher() {
+    InterlockedExchange(&stop_, 1);
+    if (thread_) {
+        WaitForSingleObject(thread_, INFINITE);
+        CloseHandle(thread_);
+    }
+    DeleteCriticalSection(&lock_);
+}
+
+std::vector<CaughtBox> MessageBoxCatcher::boxes() const {
+    EnterCriticalSection(&lock_);
+    std::vector<CaughtBox> copy = boxes_;
+    LeaveCriticalSection(&lock_);
+    return copy;
+}
+
+namespace {
+struct FindBox {
+    DWORD processId;
+    HWND found;
+};
+
+BOOL CALLBACK FindBoxOf(HWND window, LPARAM param) {
+    FindBox* find = reinterpret_cast<FindBox*>(param);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    wchar_t className[16] = L"";
+    GetClassNameW(window, className, 16);
+    if (owner == find->processId && lstrcmpW(className, L"#32770") == 0 && IsWindowVisible(window) &&
+        GetDlgItem(window, 0xFFFF)) {
+        find->found = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+}  // namespace
+
+DWORD WINAPI MessageBoxCatcher::Watch(void* param) {
+    MessageBoxCatcher* self = static_cast<MessageBoxCatcher*>(param);
+    std::vector<HWND> answered;
+    while (!InterlockedCompareExchange(&self->stop_, 0, 0)) {
+        FindBox find = {self->processId_, nullptr};
+        EnumWindows(FindBoxOf, reinterpret_cast<LPARAM>(&find));
+        if (find.found) {
+            bool seen = false;
+            for (HWND w : answered) seen = seen || w == find.found;
+            if (!seen) {
+                CaughtBox box;
+                wchar_t text[1024] = L"";
+                GetWindowTextW(find.found, text, 1024);
+                box.caption = text;
+                text[0] = L'\0';
+                GetDlgItemTextW(find.found, 0xFFFF, text, 1024);
+                box.text = text;
+                EnterCriticalSection(&self->lock_);
+                self->boxes_.push_back(box);
+                LeaveCriticalSection(&self->lock_);
+                answered.push_back(find.found);
+            }
+            PostMessageW(find.found, WM_COMMAND, IDOK, 0);
+        }
+        Sleep(50);
+    }
+    return 0;
+}
+
+RunResult RunAndCatch(const std::wstring& exe, const std::wstring& arguments,
+                      const std::wstring& directory, DWORD timeoutMs) {
+    RunResult result;
+    std::wstring commandLine = L"\"" + exe + L"\"";
+    if (!arguments.empty()) commandLine += L" " + arguments;
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessW(exe.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr,
+                        directory.empty() ? nullptr : directory.c_str(), &startup, &process))
+        return result;
+    {
+        MessageBoxCatcher catcher(process.dwProcessId);
+        if (WaitForSingleObject(process.hProcess, timeoutMs) == WAIT_OBJECT_0) {
+            result.exited = true;
+            GetExitCodeProcess(process.hProcess, &result.exitCode);
+        } else {
+            TerminateProcess(process.hProcess, 1);
+            WaitForSingleObject(process.hProcess, 5000);
+        }
+        result.boxes = catcher.boxes();
+    }
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return result;
+}
+
+bool CopyFileTo(const std::wstring& from, const std::wstring& to) {
+    return CopyFileW(from.c_str(), to.c_str(), FALSE) != FALSE;
+}
+
+}  // namespace testing_support

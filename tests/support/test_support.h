@@ -33,3 +33,44 @@ std::string ToUtf8(const std::wstring& text);
 std::wstring FromUtf8(const std::string& text);
 
 }  // namespace testing_support
+
+namespace testing_support {
+
+struct CaughtBox {
+    std::wstring caption;
+    std::wstring text;
+};
+
+// Watches for message boxes (dialogs of class #32770) of one process, records caption
+// and text, and answers each with OK. Process id 0 means this process.
+class MessageBoxCatcher {
+public:
+    explicit MessageBoxCatcher(DWORD processId = 0);
+    ~MessageBoxCatcher();
+    MessageBoxCatcher(const MessageBoxCatcher&) = delete;
+    MessageBoxCatcher& operator=(const MessageBoxCatcher&) = delete;
+    std::vector<CaughtBox> boxes() const;
+
+private:
+    static DWORD WINAPI Watch(void* self);
+    DWORD processId_;
+    HANDLE thread_ = nullptr;
+    volatile LONG stop_ = 0;
+    mutable CRITICAL_SECTION lock_;
+    std::vector<CaughtBox> boxes_;
+};
+
+struct RunResult {
+    bool exited = false;
+    DWORD exitCode = 0;
+    std::vector<CaughtBox> boxes;
+};
+
+// Starts `exe` with `arguments` in `directory`, answers its message boxes with OK and
+// waits for it to end (killing it after `timeoutMs`).
+RunResult RunAndCatch(const std::wstring& exe, const std::wstring& arguments,
+                      const std::wstring& directory, DWORD timeoutMs = 60000);
+
+bool CopyFileTo(const std::wstring& from, const std::wstring& to);
+
+}  // namespace testing_support
