@@ -1,3 +1,5 @@
+// The INI reader is header-only; its definitions are compiled here.
+#define SI_IMPLEMENTATION
 #include "app/launcher_config.h"
 
 #include <ole2.h>

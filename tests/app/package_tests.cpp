@@ -134,8 +134,9 @@ TEST(Package, ImagesComeOutOfThePackage) {
     EXPECT_TRUE(RecordedMessages().empty());
 
     // Names match exactly: letter case counts.
-    EXPECT_FALSE(config.LoadPackageImage("config/MAIN1.png", image));
-    EXPECT_TRUE(image.IsNull());
+    CImage other;
+    EXPECT_FALSE(config.LoadPackageImage("config/MAIN1.png", other));
+    EXPECT_TRUE(other.IsNull());
     // A package entry that is not a picture.
     EXPECT_FALSE(config.LoadPackageBitmap("config/cg.txt", &bitmap));
     EXPECT_EQ(bitmap, nullptr);

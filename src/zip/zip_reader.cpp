@@ -1,0 +1,884 @@
+// Reading front over minizip's unzip interface. The archive is fed to minizip through
+// its pluggable file functions from one of three sources: a memory block read in place,
+// a file opened by name, or a duplicate of the caller's handle.
+#include "zip/zip_reader.h"
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include "unzip.h"
+
+namespace {
+
+const int32_t kReadingTag = 1;
+const int32_t kNone = -1;
+const uint32_t kNameCapacity = 260;        // ZipItemInfo::name, NUL included
+const uint32_t kFindNameLimit = 256;       // names of this many UTF-16 units are never found
+const uint32_t kCopyChunk = 0x4000;        // extraction to files and handles
+const uint32_t kMemoryReadChunk = 1u << 30;  // one unzReadCurrentFile call must fit in an int
+const uLong kFlagEncrypted = 0x0001;
+const uLong kFlagUtf8Name = 0x0800;
+const uint32_t kUnixDirectory = 0x40000000;
+const uint32_t kUnixOwnerWrite = 0x00800000;
+const uint16_t kExtendedTimestampTag = 0x5455;  // "UT"
+const uint64_t kUnixEpochAsFileTime = 116444736000000000ull;
+
+// Where minizip reads the archive from. Positions are relative to `base`, the place
+// where the archive begins; `size` is meaningful for memory blocks only.
+struct ZipSource {
+    int32_t kind;
+    const uint8_t* data;
+    uint64_t size;
+    HANDLE file;
+    uint64_t base;
+    uint64_t pos;
+    bool seekable;
+    int error;
+};
+
+}  // namespace
+
+class ZipReader {
+public:
+    unzFile archive;
+    ZipSource source;
+    int32_t count;          // items in the central directory
+    int32_t position;       // item minizip currently points at, kNone when unknown
+    int32_t currentItem;    // item open for streamed extraction into memory
+    int32_t cachedIndex;
+    ZipItemInfo cached;
+    bool cachedUtf8;        // the cached item's name is stored as UTF-8
+    wchar_t root[MAX_PATH + 2];
+};
+
+namespace {
+
+volatile LONG g_lastResult = ZR_OK;
+
+uint32_t Remember(uint32_t result) {
+    InterlockedExchange(&g_lastResult, static_cast<LONG>(result));
+    return result;
+}
+
+// ---------------------------------------------------------------------------------
+// minizip file functions over a ZipSource. minizip passes the source both as the
+// "file name" and, through open, as the stream; the reader itself owns the source and
+// closes its handle, so the close callback does nothing.
+
+voidpf ZCALLBACK SourceOpen(voidpf opaque, const void* filename, int mode) {
+    (void)opaque;
+    (void)mode;
+    return const_cast<void*>(filename);
+}
+
+uLong ZCALLBACK SourceRead(voidpf opaque, voidpf stream, void* buf, uLong size) {
+    (void)opaque;
+    ZipSource* src = static_cast<ZipSource*>(stream);
+    if (size == 0) return 0;
+    if (src->kind == ZipFromMemory) {
+        if (src->pos >= src->size) return 0;
+        uint64_t avail = src->size - src->pos;
+        uLong n = avail < size ? static_cast<uLong>(avail) : size;
+        memcpy(buf, src->data + src->pos, n);
+        src->pos += n;
+        return n;
+    }
+    if (src->seekable) {
+        LARGE_INTEGER at;
+        if (src->base + src->pos > static_cast<uint64_t>(INT64_MAX)) return 0;
+        at.QuadPart = static_cast<LONGLONG>(src->base + src->pos);
+        if (!SetFilePointerEx(src->file, at, nullptr, FILE_BEGIN)) {
+            src->error = 1;
+            return 0;
+        }
+    }
+    uint8_t* out = static_cast<uint8_t*>(buf);
+    uLong done = 0;
+    while (done < size) {
+        DWORD got = 0;
+        if (!ReadFile(src->file, out + done, size - done, &got, nullptr)) {
+            src->error = 1;
+            break;
+        }
+        if (got == 0) break;
+        done += got;
+    }
+    src->pos += done;
+    return done;
+}
+
+uLong ZCALLBACK SourceWrite(voidpf opaque, voidpf stream, const void* buf, uLong size) {
+    (void)opaque;
+    (void)stream;
+    (void)buf;
+    (void)size;
+    return 0;
+}
+
+ZPOS64_T ZCALLBACK SourceTell(voidpf opaque, voidpf stream) {
+    (void)opaque;
+    return static_cast<ZipSource*>(stream)->pos;
+}
+
+bool SourceLength(const ZipSource* src, uint64_t* length) {
+    if (src->kind == ZipFromMemory) {
+        *length = src->size;
+        return true;
+    }
+    LARGE_INTEGER size;
+    if (!GetFileSizeEx(src->file, &size) || size.QuadPart < 0) return false;
+    uint64_t total = static_cast<uint64_t>(size.QuadPart);
+    *length = total > src->base ? total - src->base : 0;
+    return true;
+}
+
+long ZCALLBACK SourceSeek(voidpf opaque, voidpf stream, ZPOS64_T offset, int origin) {
+    (void)opaque;
+    ZipSource* src = static_cast<ZipSource*>(stream);
+    if (!src->seekable) return -1;
+    // Relative seeks may go backwards: minizip passes a negative long cast to ZPOS64_T.
+    int64_t delta = static_cast<int64_t>(offset);
+    uint64_t from;
+    switch (origin) {
+    case ZLIB_FILEFUNC_SEEK_SET:
+        src->pos = offset;
+        return 0;
+    case ZLIB_FILEFUNC_SEEK_CUR:
+        from = src->pos;
+        break;
+    case ZLIB_FILEFUNC_SEEK_END:
+        if (!SourceLength(src, &from)) return -1;
+        break;
+    default:
+        return -1;
+    }
+    if (delta < 0) {
+        uint64_t back = static_cast<uint64_t>(-(delta + 1)) + 1;
+        if (back > from) return -1;
+        src->pos = from - back;
+    } else {
+        if (static_cast<uint64_t>(delta) > UINT64_MAX - from) return -1;
+        src->pos = from + static_cast<uint64_t>(delta);
+    }
+    return 0;
+}
+
+int ZCALLBACK SourceClose(voidpf opaque, voidpf stream) {
+    (void)opaque;
+    (void)stream;
+    return 0;
+}
+
+int ZCALLBACK SourceError(voidpf opaque, voidpf stream) {
+    (void)opaque;
+    return static_cast<ZipSource*>(stream)->error;
+}
+
+// ---------------------------------------------------------------------------------
+// Reader lifetime
+
+void FreeReader(ZipReader* r) {
+    if (!r) return;
+    if (r->archive) {
+        if (r->currentItem != kNone) unzCloseCurrentFile(r->archive);
+        unzClose(r->archive);
+    }
+    if (r->source.file != INVALID_HANDLE_VALUE) CloseHandle(r->source.file);
+    free(r);
+}
+
+void SetRoot(ZipReader* r) {
+    DWORD n = GetCurrentDirectoryW(MAX_PATH, r->root);
+    if (n == 0 || n >= MAX_PATH) {
+        // Too long to keep: relative targets then resolve against the current directory
+        // at the time of extraction.
+        r->root[0] = L'\0';
+        return;
+    }
+    if (r->root[n - 1] != L'\\' && r->root[n - 1] != L'/') {
+        r->root[n] = L'\\';
+        r->root[n + 1] = L'\0';
+    }
+}
+
+uint32_t OpenSource(ZipReader* r, const void* source, uint32_t length, int32_t kind) {
+    ZipSource* src = &r->source;
+    src->kind = kind;
+    switch (kind) {
+    case ZipFromHandle: {
+        HANDLE given = const_cast<HANDLE>(source);
+        if (GetFileType(given) != FILE_TYPE_DISK) return ZR_SEEK;
+        HANDLE dup = nullptr;
+        if (!DuplicateHandle(GetCurrentProcess(), given, GetCurrentProcess(), &dup, 0, FALSE,
+                             DUPLICATE_SAME_ACCESS))
+            return ZR_NODUPH;
+        src->file = dup;
+        LARGE_INTEGER zero, here;
+        zero.QuadPart = 0;
+        if (!SetFilePointerEx(dup, zero, &here, FILE_CURRENT) || here.QuadPart < 0)
+            return ZR_SEEK;
+        src->base = static_cast<uint64_t>(here.QuadPart);
+        src->seekable = true;
+        return ZR_OK;
+    }
+    case ZipFromFile: {
+        const wchar_t* name = static_cast<const wchar_t*>(source);
+        HANDLE file = CreateFileW(name, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file == INVALID_HANDLE_VALUE) return ZR_NOFILE;
+        src->file = file;
+        src->base = 0;
+        src->seekable = GetFileType(file) == FILE_TYPE_DISK;
+        return ZR_OK;
+    }
+    case ZipFromMemory:
+        src->data = static_cast<const uint8_t*>(source);
+        src->size = length;
+        src->seekable = true;
+        return ZR_OK;
+    default:
+        return ZR_ARGS;
+    }
+}
+
+uint32_t CheckHandle(const ZipHandle* zip) {
+    if (!zip) return ZR_ARGS;
+    if (zip->kindTag != kReadingTag) return ZR_ZMODE;
+    if (!zip->reader || !zip->reader->archive) return ZR_ARGS;
+    return ZR_OK;
+}
+
+void CloseItem(ZipReader* r) {
+    if (r->currentItem == kNone) return;
+    unzCloseCurrentFile(r->archive);
+    r->currentItem = kNone;
+}
+
+// Points minizip at item `index` (0 <= index < count), stepping from the current item
+// when it lies before the target.
+bool MoveTo(ZipReader* r, int32_t index) {
+    if (r->position == kNone || index < r->position) {
+        if (unzGoToFirstFile(r->archive) != UNZ_OK) {
+            r->position = kNone;
+            return false;
+        }
+        r->position = 0;
+    }
+    while (r->position < index) {
+        if (unzGoToNextFile(r->archive) != UNZ_OK) {
+            r->position = kNone;
+            return false;
+        }
+        r->position++;
+    }
+    return true;
+}
+
+// Central-directory record of the item minizip points at, with its name (at most
+// kNameCapacity - 1 bytes, NUL-terminated).
+bool CurrentItemHeader(ZipReader* r, unz_file_info64* fi, char* name) {
+    if (unzGetCurrentFileInfo64(r->archive, fi, name, kNameCapacity - 1, nullptr, 0, nullptr,
+                                0) != UNZ_OK)
+        return false;
+    uLong end = fi->size_filename < kNameCapacity - 1 ? fi->size_filename : kNameCapacity - 1;
+    name[end] = '\0';
+    return true;
+}
+
+bool Supported(const unz_file_info64* fi) {
+    return (fi->compression_method == 0 || fi->compression_method == Z_DEFLATED) &&
+           (fi->flag & kFlagEncrypted) == 0;
+}
+
+// Moves to `index` and opens it for reading; minizip checks the local header against
+// the central directory on the way.
+uint32_t OpenItem(ZipReader* r, int32_t index) {
+    unz_file_info64 fi;
+    char name[kNameCapacity];
+    if (!MoveTo(r, index) || !CurrentItemHeader(r, &fi, name)) return ZR_CORRUPT;
+    if (!Supported(&fi)) return ZR_CORRUPT;
+    if (unzOpenCurrentFile(r->archive) != UNZ_OK) return ZR_CORRUPT;
+    return ZR_OK;
+}
+
+// ---------------------------------------------------------------------------------
+// Item information
+
+uint32_t AttributesFrom(uint32_t a) {
+    uint32_t attributes = FILE_ATTRIBUTE_NORMAL;
+    if ((a & kUnixDirectory) || (a & 0x10)) attributes |= FILE_ATTRIBUTE_DIRECTORY;
+    if (a & 0x20) attributes |= FILE_ATTRIBUTE_ARCHIVE;
+    if (a & 0x02) attributes |= FILE_ATTRIBUTE_HIDDEN;
+    if (!(a & kUnixOwnerWrite) || (a & 0x01)) attributes |= FILE_ATTRIBUTE_READONLY;
+    if (a & 0x04) attributes |= FILE_ATTRIBUTE_SYSTEM;
+    return attributes;
+}
+
+uint16_t Le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+
+uint32_t Le32(const uint8_t* p) {
+    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
+           (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
+}
+
+FILETIME FileTimeFromUnix(uint32_t seconds) {
+    uint64_t t = static_cast<uint64_t>(seconds) * 10000000ull + kUnixEpochAsFileTime;
+    FILETIME ft;
+    ft.dwLowDateTime = static_cast<DWORD>(t);
+    ft.dwHighDateTime = static_cast<DWORD>(t >> 32);
+    return ft;
+}
+
+// Applies the first extended-timestamp block of a local extra field. Its data are a
+// flags byte and, for each of bits 0 (modification), 1 (access) and 2 (creation), a
+// 32-bit count of seconds since 1970 UTC. Times that do not lie inside the block are
+// not taken.
+void ApplyExtendedTimestamp(const uint8_t* extra, uint32_t length, ZipItemInfo* info) {
+    uint32_t at = 0;
+    while (at <= length && length - at >= 5) {
+        uint16_t tag = Le16(extra + at);
+        uint32_t dataLength = Le16(extra + at + 2);
+        uint32_t data = at + 4;
+        if (tag != kExtendedTimestampTag) {
+            at = data + dataLength;
+            continue;
+        }
+        uint32_t end = length - data < dataLength ? length : data + dataLength;
+        if (end <= data) return;
+        uint8_t flags = extra[data];
+        uint32_t p = data + 1;
+        FILETIME* slots[3] = {&info->modificationTime, &info->accessTime, &info->creationTime};
+        for (int bit = 0; bit < 3; bit++) {
+            if (!(flags & (1u << bit))) continue;
+            if (end - p < 4) return;
+            *slots[bit] = FileTimeFromUnix(Le32(extra + p));
+            p += 4;
+        }
+        return;
+    }
+}
+
+// Reads item `index` from the central directory and its local header.
+uint32_t ReadItemInfo(ZipReader* r, int32_t index, ZipItemInfo* info, bool* utf8) {
+    unz_file_info64 fi;
+    char name[kNameCapacity];
+    if (!MoveTo(r, index) || !CurrentItemHeader(r, &fi, name)) return ZR_CORRUPT;
+    // The record keeps sizes as 32-bit signed values; larger items are not readable here.
+    if (fi.compressed_size > INT32_MAX || fi.uncompressed_size > INT32_MAX) return ZR_CORRUPT;
+    if (fi.compression_method != 0 && fi.compression_method != Z_DEFLATED) return ZR_CORRUPT;
+
+    // Opening the item makes minizip compare the local header with the central one.
+    if (unzOpenCurrentFile(r->archive) != UNZ_OK) return ZR_CORRUPT;
+    int extraLength = unzGetLocalExtrafield(r->archive, nullptr, 0);
+    uint8_t* extra = nullptr;
+    uint32_t result = ZR_OK;
+    if (extraLength < 0) {
+        result = ZR_READ;
+    } else if (extraLength > 0) {
+        extra = static_cast<uint8_t*>(malloc(static_cast<size_t>(extraLength)));
+        if (!extra)
+            result = ZR_NOALLOC;
+        else if (unzGetLocalExtrafield(r->archive, extra, static_cast<unsigned>(extraLength)) !=
+                 extraLength)
+            result = ZR_READ;
+    }
+    unzCloseCurrentFile(r->archive);
+
+    if (result == ZR_OK) {
+        memset(info, 0, sizeof *info);
+        info->index = index;
+        memcpy(info->name, name, sizeof info->name);
+        info->attributes = AttributesFrom(static_cast<uint32_t>(fi.external_fa));
+        info->compressedSize = static_cast<int32_t>(fi.compressed_size);
+        info->uncompressedSize = static_cast<int32_t>(fi.uncompressed_size);
+        FILETIME dos;
+        if (DosDateTimeToFileTime(static_cast<WORD>(fi.dosDate >> 16),
+                                  static_cast<WORD>(fi.dosDate & 0xFFFF), &dos)) {
+            info->accessTime = dos;
+            info->creationTime = dos;
+            info->modificationTime = dos;
+        }
+        if (extra) ApplyExtendedTimestamp(extra, static_cast<uint32_t>(extraLength), info);
+        *utf8 = (fi.flag & kFlagUtf8Name) != 0;
+    }
+    free(extra);
+    return result;
+}
+
+uint32_t QueryItem(ZipReader* r, int32_t index, ZipItemInfo* info, bool* utf8) {
+    if (index < -1 || index >= r->count) return ZR_ARGS;
+    CloseItem(r);
+    *utf8 = false;
+    if (index == kNone) {
+        memset(info, 0, sizeof *info);
+        info->index = r->count;
+        return ZR_OK;
+    }
+    if (index != r->cachedIndex) {
+        ZipItemInfo fresh;
+        bool freshUtf8 = false;
+        uint32_t result = ReadItemInfo(r, index, &fresh, &freshUtf8);
+        if (result != ZR_OK) return result;
+        r->cached = fresh;
+        r->cachedUtf8 = freshUtf8;
+        r->cachedIndex = index;
+    }
+    *info = r->cached;
+    *utf8 = r->cachedUtf8;
+    return ZR_OK;
+}
+
+// The wide form of a stored name: UTF-8 when the item says so, else the ANSI code page.
+void WideName(const char* name, bool utf8, wchar_t* out, uint32_t capacity) {
+    memset(out, 0, capacity * sizeof(wchar_t));
+    int n = MultiByteToWideChar(utf8 ? CP_UTF8 : CP_ACP, 0, name, -1, out,
+                                static_cast<int>(capacity));
+    if (n <= 0) out[0] = L'\0';
+    out[capacity - 1] = L'\0';
+}
+
+void WideRecord(const ZipItemInfo* in, bool utf8, ZipItemInfoW* out) {
+    out->index = in->index;
+    WideName(in->name, utf8, out->name, kNameCapacity);
+    out->attributes = in->attributes;
+    out->accessTime = in->accessTime;
+    out->creationTime = in->creationTime;
+    out->modificationTime = in->modificationTime;
+    out->compressedSize = in->compressedSize;
+    out->uncompressedSize = in->uncompressedSize;
+}
+
+// ---------------------------------------------------------------------------------
+// Finding
+
+// A searched name in one encoding; usable is false when the name has no exact form in
+// that encoding.
+struct SearchName {
+    char bytes[kNameCapacity];
+    uint32_t length;
+    bool usable;
+};
+
+void EncodeSearchName(const wchar_t* name, uint32_t units, UINT codePage, SearchName* out) {
+    out->length = 0;
+    out->usable = true;
+    if (units == 0) return;
+    // No best-fit or replacement characters: such a form would find a different name.
+    bool utf8 = codePage == CP_UTF8;
+    BOOL lossy = FALSE;
+    int n = WideCharToMultiByte(codePage, utf8 ? WC_ERR_INVALID_CHARS : WC_NO_BEST_FIT_CHARS,
+                                name, static_cast<int>(units), out->bytes, kNameCapacity - 1,
+                                nullptr, utf8 ? nullptr : &lossy);
+    if (n <= 0 || lossy) {
+        out->usable = false;
+        return;
+    }
+    out->length = static_cast<uint32_t>(n);
+}
+
+char AsciiUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+
+// Case is ignored for the ASCII letters only. In a double-byte ANSI code page the
+// second byte of a character may look like a letter; it is compared exactly.
+bool SameName(const char* a, const char* b, uint32_t length, bool ignoreCase, bool ansi) {
+    if (!ignoreCase) return memcmp(a, b, length) == 0;
+    for (uint32_t i = 0; i < length; i++) {
+        if (ansi && IsDBCSLeadByte(static_cast<BYTE>(a[i])) && i + 1 < length) {
+            if (a[i] != b[i] || a[i + 1] != b[i + 1]) return false;
+            i++;
+            continue;
+        }
+        if (AsciiUpper(a[i]) != AsciiUpper(b[i])) return false;
+    }
+    return true;
+}
+
+uint32_t FindItem(ZipReader* r, const wchar_t* name, bool ignoreCase, int32_t* found) {
+    *found = kNone;
+    CloseItem(r);
+    uint32_t units = 0;
+    while (units < kFindNameLimit && name[units]) units++;
+    if (units >= kFindNameLimit) return ZR_NOTFOUND;
+
+    SearchName ansi, utf8;
+    EncodeSearchName(name, units, CP_ACP, &ansi);
+    EncodeSearchName(name, units, CP_UTF8, &utf8);
+
+    for (int32_t i = 0; i < r->count; i++) {
+        unz_file_info64 fi;
+        char stored[kNameCapacity];
+        if (!MoveTo(r, i) || !CurrentItemHeader(r, &fi, stored)) return ZR_CORRUPT;
+        bool isUtf8 = (fi.flag & kFlagUtf8Name) != 0;
+        const SearchName* want = isUtf8 ? &utf8 : &ansi;
+        // Compare whole names: a stored name longer than the buffer never matches.
+        if (!want->usable || fi.size_filename != want->length) continue;
+        if (SameName(stored, want->bytes, want->length, ignoreCase, !isUtf8)) {
+            *found = i;
+            return ZR_OK;
+        }
+    }
+    return ZR_NOTFOUND;
+}
+
+// ---------------------------------------------------------------------------------
+// Extraction
+
+uint32_t ExtractToMemory(ZipReader* r, int32_t index, uint8_t* buffer, uint32_t length) {
+    if (!buffer && length) return ZR_ARGS;
+    if (index < 0 || index >= r->count) {
+        CloseItem(r);
+        return ZR_ARGS;
+    }
+    if (index != r->currentItem) {
+        CloseItem(r);
+        uint32_t opened = OpenItem(r, index);
+        if (opened != ZR_OK) return opened;
+        r->currentItem = index;
+    }
+
+    uint32_t delivered = 0;
+    bool failed = false;
+    while (delivered < length) {
+        uint32_t want = length - delivered;
+        if (want > kMemoryReadChunk) want = kMemoryReadChunk;
+        int n = unzReadCurrentFile(r->archive, buffer + delivered, want);
+        if (n < 0) {
+            failed = true;
+            break;
+        }
+        if (n == 0) break;
+        delivered += static_cast<uint32_t>(n);
+    }
+
+    if (!failed && unzeof(r->archive) != 1) {
+        if (delivered > 0) return ZR_MORE;
+        if (length == 0) return ZR_ARGS;  // no room to make progress
+        failed = true;                    // the data ended before the stated size
+    }
+    // The item is done: either all of it arrived or reading it failed. Closing checks
+    // the CRC of complete data.
+    int closed = unzCloseCurrentFile(r->archive);
+    r->currentItem = kNone;
+    if (failed || closed != UNZ_OK) return ZR_FLATE;
+    return ZR_OK;
+}
+
+bool IsSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
+
+bool IsAbsolute(const wchar_t* path) {
+    return IsSeparator(path[0]) || (path[0] && path[1] == L':');
+}
+
+// The full name of an extraction target: relative names lie beneath the root.
+bool ResolveTarget(const ZipReader* r, const wchar_t* target, wchar_t* out, size_t capacity) {
+    size_t rootLength = IsAbsolute(target) ? 0 : wcslen(r->root);
+    size_t targetLength = wcslen(target);
+    if (rootLength + targetLength >= capacity) return false;
+    memcpy(out, r->root, rootLength * sizeof(wchar_t));
+    memcpy(out + rootLength, target, (targetLength + 1) * sizeof(wchar_t));
+    return true;
+}
+
+// Creates every directory along `path` before its last separator. Failures are left
+// for the following CreateFileW to report.
+void CreateParentDirectories(const wchar_t* path) {
+    size_t length = wcslen(path);
+    size_t start = 0;
+    if (IsSeparator(path[0]) && IsSeparator(path[1])) {
+        // \\server\share\ : the share is not ours to create.
+        int separators = 0;
+        for (start = 2; start < length && separators < 2; start++)
+            if (IsSeparator(path[start])) separators++;
+    } else if (path[0] && path[1] == L':') {
+        start = IsSeparator(path[2]) ? 3 : 2;
+    } else if (IsSeparator(path[0])) {
+        start = 1;
+    }
+    wchar_t prefix[MAX_PATH];
+    for (size_t i = start; i < length && i < MAX_PATH; i++) {
+        if (!IsSeparator(path[i]) || i == 0 || IsSeparator(path[i - 1])) continue;
+        memcpy(prefix, path, i * sizeof(wchar_t));
+        prefix[i] = L'\0';
+        CreateDirectoryW(prefix, nullptr);
+    }
+}
+
+// Clears the way for a new file at `path`: a read-only file loses that attribute, and
+// a file that cannot be deleted (typically one in use) is moved aside into the current
+// directory and deleted there if possible.
+void RemoveExisting(const wchar_t* path) {
+    DWORD attributes = GetFileAttributesW(path);
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) return;
+    if (attributes & FILE_ATTRIBUTE_READONLY) SetFileAttributesW(path, FILE_ATTRIBUTE_NORMAL);
+    if (DeleteFileW(path)) return;
+    wchar_t aside[64];
+    _snwprintf(aside, 63, L"\x88ab\x5360\x7528\x6587\x4ef6%d%d.dll", rand(), rand());
+    aside[63] = L'\0';
+    if (MoveFileW(path, aside)) DeleteFileW(aside);
+}
+
+uint32_t ExtractToFile(ZipReader* r, int32_t index, const void* target, int32_t kind) {
+    CloseItem(r);
+    if (index < 0 || index >= r->count) return ZR_ARGS;
+    if (!target) return ZR_ARGS;
+    if (kind == ZipFromHandle && target == INVALID_HANDLE_VALUE) return ZR_ARGS;
+    if (kind == ZipFromFile && *static_cast<const wchar_t*>(target) == L'\0') return ZR_ARGS;
+
+    ZipItemInfo info;
+    bool utf8 = false;
+    uint32_t queried = QueryItem(r, index, &info, &utf8);
+    if (queried != ZR_OK) return queried;
+
+    wchar_t path[MAX_PATH];
+    if (kind == ZipFromFile &&
+        !ResolveTarget(r, static_cast<const wchar_t*>(target), path, MAX_PATH))
+        return ZR_NOFILE;
+
+    if (info.attributes & FILE_ATTRIBUTE_DIRECTORY) {
+        if (kind == ZipFromHandle) return ZR_OK;
+        CreateParentDirectories(path);
+        CreateDirectoryW(path, nullptr);
+        DWORD made = GetFileAttributesW(path);
+        if (made == INVALID_FILE_ATTRIBUTES || !(made & FILE_ATTRIBUTE_DIRECTORY)) return ZR_NOFILE;
+        return ZR_OK;
+    }
+
+    // The item is opened before the target is touched, so that an item that cannot be
+    // read leaves an existing target alone.
+    uint32_t opened = OpenItem(r, index);
+    if (opened != ZR_OK) return opened;
+
+    HANDLE out;
+    bool ours = kind == ZipFromFile;
+    if (ours) {
+        CreateParentDirectories(path);
+        RemoveExisting(path);
+        DWORD attributes = info.attributes & (FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_HIDDEN |
+                                              FILE_ATTRIBUTE_SYSTEM);
+        if (!attributes) attributes = FILE_ATTRIBUTE_NORMAL;
+        out = CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, attributes, nullptr);
+        if (out == INVALID_HANDLE_VALUE) {
+            unzCloseCurrentFile(r->archive);
+            return ZR_NOFILE;
+        }
+    } else {
+        out = const_cast<HANDLE>(target);
+    }
+
+    bool failed = false;
+    uint8_t chunk[kCopyChunk];
+    for (;;) {
+        int n = unzReadCurrentFile(r->archive, chunk, kCopyChunk);
+        if (n < 0) {
+            failed = true;
+            break;
+        }
+        if (n == 0) {
+            failed = unzeof(r->archive) != 1;  // data ended before the stated size
+            break;
+        }
+        DWORD put = 0;
+        if (!WriteFile(out, chunk, static_cast<DWORD>(n), &put, nullptr) ||
+            put != static_cast<DWORD>(n)) {
+            failed = true;
+            break;
+        }
+    }
+    if (unzCloseCurrentFile(r->archive) != UNZ_OK) failed = true;  // CRC of the data
+
+    if (!failed && GetFileType(out) == FILE_TYPE_DISK) {
+        const FILETIME* times[3] = {&info.creationTime, &info.accessTime, &info.modificationTime};
+        for (int i = 0; i < 3; i++)
+            if (times[i]->dwLowDateTime == 0 && times[i]->dwHighDateTime == 0) times[i] = nullptr;
+        SetFileTime(out, times[0], times[1], times[2]);
+    }
+    if (ours) CloseHandle(out);
+    return failed ? ZR_WRITE : ZR_OK;
+}
+
+struct Message {
+    uint32_t code;
+    const wchar_t* text;
+};
+
+const Message kMessages[] = {
+    {ZR_OK, L"Success"},
+    {ZR_NODUPH, L"Couldn't duplicate handle"},
+    {ZR_NOFILE, L"Couldn't create/open file"},
+    {ZR_NOALLOC, L"Failed to allocate memory"},
+    {ZR_WRITE, L"Error writing to file"},
+    {ZR_NOTFOUND, L"File not found in the zipfile"},
+    {ZR_MORE, L"Still more data to unzip"},
+    {ZR_CORRUPT, L"Zipfile is corrupt or not a zipfile"},
+    {ZR_READ, L"Error reading file"},
+    {ZR_ARGS, L"Caller: faulty arguments"},
+    {ZR_NOTMMAP, L"Caller: can only get memory of a memory zipfile"},
+    {ZR_MEMSIZE, L"Caller: not enough space allocated for memory zipfile"},
+    {ZR_FAILED, L"Caller: there was a previous error"},
+    {ZR_ENDED, L"Caller: additions to the zip have already been ended"},
+    {ZR_MISSIZE, L"Zip-bug: the anticipated size turned out wrong"},
+    {ZR_PARTIALUNZ, L"Caller: the file had already been partially unzipped"},
+    {ZR_ZMODE, L"Caller: mixing creation and opening of zip"},
+    {ZR_NOTINITED, L"Zip-bug: internal initialisation not completed"},
+    {ZR_SEEK, L"Zip-bug: trying to seek the unseekable"},
+    {ZR_NOCHANGE, L"Zip-bug: tried to change mind, but not allowed"},
+    {ZR_FLATE, L"Zip-bug: an internal error during flation"},
+};
+
+}  // namespace
+
+ZipHandle* OpenZip(const void* source, uint32_t length, int32_t kind) {
+    if (!source) {
+        Remember(ZR_ARGS);
+        return nullptr;
+    }
+    ZipReader* r = static_cast<ZipReader*>(calloc(1, sizeof(ZipReader)));
+    if (!r) {
+        Remember(ZR_NOALLOC);
+        return nullptr;
+    }
+    r->archive = nullptr;
+    r->source.file = INVALID_HANDLE_VALUE;
+    r->position = kNone;
+    r->currentItem = kNone;
+    r->cachedIndex = kNone;
+    SetRoot(r);
+
+    uint32_t result = OpenSource(r, source, length, kind);
+    if (result == ZR_OK) {
+        zlib_filefunc64_def functions;
+        functions.zopen64_file = SourceOpen;
+        functions.zread_file = SourceRead;
+        functions.zwrite_file = SourceWrite;
+        functions.ztell64_file = SourceTell;
+        functions.zseek64_file = SourceSeek;
+        functions.zclose_file = SourceClose;
+        functions.zerror_file = SourceError;
+        functions.opaque = nullptr;
+        r->archive = unzOpen2_64(&r->source, &functions);
+        if (!r->archive) result = ZR_CORRUPT;
+    }
+    if (result == ZR_OK) {
+        unz_global_info64 global;
+        if (unzGetGlobalInfo64(r->archive, &global) != UNZ_OK)
+            result = ZR_CORRUPT;
+        else
+            r->count = global.number_entry > INT32_MAX ? INT32_MAX
+                                                       : static_cast<int32_t>(global.number_entry);
+    }
+    ZipHandle* zip = nullptr;
+    if (result == ZR_OK) {
+        zip = static_cast<ZipHandle*>(calloc(1, sizeof(ZipHandle)));
+        if (!zip) result = ZR_NOALLOC;
+    }
+    if (result != ZR_OK) {
+        FreeReader(r);
+        Remember(result);
+        return nullptr;
+    }
+    zip->kindTag = kReadingTag;
+    zip->reader = r;
+    Remember(ZR_OK);
+    return zip;
+}
+
+uint32_t LocateZipItem(ZipHandle* zip, const wchar_t* name, bool ignoreCase, int32_t* index,
+                       ZipItemInfo* info) {
+    uint32_t result = CheckHandle(zip);
+    if (result != ZR_OK) return Remember(result);
+    if (!name) return Remember(ZR_ARGS);
+    ZipReader* r = zip->reader;
+    int32_t found = kNone;
+    result = FindItem(r, name, ignoreCase, &found);
+    if (index) *index = found;
+    if (result != ZR_OK) {
+        if (info) {
+            memset(info, 0, sizeof *info);
+            info->index = kNone;
+        }
+        return Remember(result);
+    }
+    if (info) {
+        bool utf8 = false;
+        result = QueryItem(r, found, info, &utf8);
+    }
+    return Remember(result);
+}
+
+uint32_t LocateZipItemW(ZipHandle* zip, const wchar_t* name, bool ignoreCase, int32_t* index,
+                        ZipItemInfoW* info) {
+    uint32_t result = CheckHandle(zip);
+    if (result != ZR_OK) return Remember(result);
+    if (!name || !info) return Remember(ZR_ARGS);
+    ZipReader* r = zip->reader;
+    int32_t found = kNone;
+    result = FindItem(r, name, ignoreCase, &found);
+    if (index) *index = found;
+    if (result != ZR_OK) return Remember(result);
+    ZipItemInfo narrow;
+    bool utf8 = false;
+    result = QueryItem(r, found, &narrow, &utf8);
+    if (result == ZR_OK) WideRecord(&narrow, utf8, info);
+    return Remember(result);
+}
+
+uint32_t QueryZipItem(ZipHandle* zip, int32_t index, ZipItemInfo* info) {
+    uint32_t result = CheckHandle(zip);
+    if (result != ZR_OK) return Remember(result);
+    if (!info) return Remember(ZR_ARGS);
+    bool utf8 = false;
+    return Remember(QueryItem(zip->reader, index, info, &utf8));
+}
+
+uint32_t QueryZipItemW(ZipHandle* zip, int32_t index, ZipItemInfoW* info) {
+    uint32_t result = CheckHandle(zip);
+    if (result != ZR_OK) return Remember(result);
+    if (!info) return Remember(ZR_ARGS);
+    ZipItemInfo narrow;
+    bool utf8 = false;
+    result = QueryItem(zip->reader, index, &narrow, &utf8);
+    if (result == ZR_OK) WideRecord(&narrow, utf8, info);
+    return Remember(result);
+}
+
+uint32_t ExtractZipItem(ZipHandle* zip, int32_t index, void* target, uint32_t length,
+                        int32_t kind) {
+    uint32_t result = CheckHandle(zip);
+    if (result != ZR_OK) return Remember(result);
+    switch (kind) {
+    case ZipFromMemory:
+        return Remember(ExtractToMemory(zip->reader, index, static_cast<uint8_t*>(target), length));
+    case ZipFromFile:
+    case ZipFromHandle:
+        return Remember(ExtractToFile(zip->reader, index, target, kind));
+    default:
+        return Remember(ZR_ARGS);
+    }
+}
+
+uint32_t ReleaseZip(ZipHandle* zip) {
+    uint32_t result = CheckHandle(zip);
+    if (result != ZR_OK) return Remember(result);
+    FreeReader(zip->reader);
+    free(zip);
+    return Remember(ZR_OK);
+}
+
+uint32_t DescribeZipResult(uint32_t code, wchar_t* buffer, uint32_t size) {
+    if (code == ZR_RECENT) code = static_cast<uint32_t>(g_lastResult);
+    const wchar_t* text = L"unknown zip result code";
+    for (size_t i = 0; i < sizeof kMessages / sizeof kMessages[0]; i++) {
+        if (kMessages[i].code == code) {
+            text = kMessages[i].text;
+            break;
+        }
+    }
+    uint32_t length = static_cast<uint32_t>(wcslen(text));
+    if (buffer && size) {
+        uint32_t n = length < size - 1 ? length : size - 1;
+        memcpy(buffer, text, n * sizeof(wchar_t));
+        buffer[n] = L'\0';
+    }
+    return length;
+}
