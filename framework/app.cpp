@@ -1,6 +1,7 @@
 #include "framework/app.h"
 
 #include <winsock2.h>
+#include <stdlib.h>
 
 namespace {
 CWinApp* g_app = nullptr;
