@@ -19,6 +19,7 @@ PNG_SIGNATURE = b"\x89PNG\r\n\x1a\n"
 # compares at most 255 bytes of the stored name.
 MAX_NAME_BYTES = 255
 UPDATE_PICTURES = (17, 18, 19)  # progress bar, its fill, restart button
+MAX_ENTRIES = 1000  # the launcher takes larger counts as a broken configuration
 
 
 @dataclass
@@ -30,7 +31,6 @@ class Finding:
     def __str__(self):
         where = "%s:%d: " % (CONFIG, self.line) if self.line else ""
         return "%s%s: %s" % (where, self.level, self.message)
-
 
 def _show(value):
     """A value for a message: its text, or its bytes when not UTF-8."""
@@ -155,6 +155,11 @@ def check_config(doc, entries):
     lists = {}  # prefix -> (count, {n: values of the existing section n})
     for numbered in ini.LIST_SECTIONS:
         count = max(g[numbered.count_key], 0)
+        if count > MAX_ENTRIES:
+            entry = doc.entry("global", numbered.count_key)
+            findings.append(Finding("error", "%s = %d; the launcher refuses more than %d entries "
+                                    "(\"装载ini文件失败\")" % (numbered.count_key, count, MAX_ENTRIES),
+                                    entry.line if entry else None))
         pattern = re.compile(re.escape(ini.fold(numbered.prefix)) + rb"([0-9]+)")
         present = {}
         for folded, section in doc.sections.items():

@@ -326,10 +326,15 @@ class CheckTest(unittest.TestCase):
                       found)
         self.assertIn("[link4] is not read: linkCount is 3", found)
         self.assertIn("[link02] is not read: section numbers have no leading zeros", found)
-        huge = warnings(entries(b"[global]\nlinkCount=2147483647\ngameButtonCount=99999999999\n"
-                                b"[link1]\ntype=4\n"))
-        self.assertIn("linkCount = 2147483647, but [link2], [link3], [link4], [link5], [link6] "
-                      "and 2147483641 more are missing: they take the defaults", huge)
+        many = warnings(entries(b"[global]\nlinkCount=1000\n[link1]\ntype=4\n"))
+        self.assertIn("linkCount = 1000, but [link2], [link3], [link4], [link5], [link6] "
+                      "and 994 more are missing: they take the defaults", many)
+        refused = errors(entries(b"[global]\nlinkCount=2147483647\n"
+                                 b"gameButtonCount=99999999999\n[link1]\ntype=4\n"))
+        self.assertIn("linkCount = 2147483647; the launcher refuses more than 1000 entries "
+                      "(\"装载ini文件失败\")", refused)
+        self.assertIn("gameButtonCount = 2147483647; the launcher refuses more than 1000 entries "
+                      "(\"装载ini文件失败\")", refused)
 
     def test_button_links(self):
         text = b"[global]\nlinkCount=3\n[link1]\ntype=1\nurl=http://h/\n" \
