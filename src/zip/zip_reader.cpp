@@ -13,9 +13,9 @@ namespace {
 
 const int32_t kReadingTag = 1;
 const int32_t kNone = -1;
-const uint32_t kNameCapacity = 260;        // ZipItemInfo::name, NUL included
-const uint32_t kFindNameLimit = 256;       // names of this many UTF-16 units are never found
-const uint32_t kCopyChunk = 0x4000;        // extraction to files and handles
+const uint32_t kNameCapacity = 260;          // ZipItemInfo::name, NUL included
+const uint32_t kFindNameLimit = 256;         // names of this many UTF-16 units are never found
+const uint32_t kCopyChunk = 0x4000;          // extraction to files and handles
 const uint32_t kMemoryReadChunk = 1u << 30;  // one unzReadCurrentFile call must fit in an int
 const uLong kFlagEncrypted = 0x0001;
 const uLong kFlagUtf8Name = 0x0800;
@@ -43,12 +43,12 @@ class ZipReader {
 public:
     unzFile archive;
     ZipSource source;
-    int32_t count;          // items in the central directory
-    int32_t position;       // item minizip currently points at, kNone when unknown
-    int32_t currentItem;    // item open for streamed extraction into memory
+    int32_t count;        // items in the central directory
+    int32_t position;     // item minizip currently points at, kNone when unknown
+    int32_t currentItem;  // item open for streamed extraction into memory
     int32_t cachedIndex;
     ZipItemInfo cached;
-    bool cachedUtf8;        // the cached item's name is stored as UTF-8
+    bool cachedUtf8;  // the cached item's name is stored as UTF-8
     wchar_t root[MAX_PATH + 2];
 };
 
@@ -141,17 +141,17 @@ long ZCALLBACK SourceSeek(voidpf opaque, voidpf stream, ZPOS64_T offset, int ori
     int64_t delta = static_cast<int64_t>(offset);
     uint64_t from;
     switch (origin) {
-    case ZLIB_FILEFUNC_SEEK_SET:
-        src->pos = offset;
-        return 0;
-    case ZLIB_FILEFUNC_SEEK_CUR:
-        from = src->pos;
-        break;
-    case ZLIB_FILEFUNC_SEEK_END:
-        if (!SourceLength(src, &from)) return -1;
-        break;
-    default:
-        return -1;
+        case ZLIB_FILEFUNC_SEEK_SET:
+            src->pos = offset;
+            return 0;
+        case ZLIB_FILEFUNC_SEEK_CUR:
+            from = src->pos;
+            break;
+        case ZLIB_FILEFUNC_SEEK_END:
+            if (!SourceLength(src, &from)) return -1;
+            break;
+        default:
+            return -1;
     }
     if (delta < 0) {
         uint64_t back = static_cast<uint64_t>(-(delta + 1)) + 1;
@@ -206,39 +206,39 @@ uint32_t OpenSource(ZipReader* r, const void* source, uint32_t length, int32_t k
     ZipSource* src = &r->source;
     src->kind = kind;
     switch (kind) {
-    case ZipFromHandle: {
-        HANDLE given = const_cast<HANDLE>(source);
-        if (GetFileType(given) != FILE_TYPE_DISK) return ZR_SEEK;
-        HANDLE dup = nullptr;
-        if (!DuplicateHandle(GetCurrentProcess(), given, GetCurrentProcess(), &dup, 0, FALSE,
-                             DUPLICATE_SAME_ACCESS))
-            return ZR_NODUPH;
-        src->file = dup;
-        LARGE_INTEGER zero, here;
-        zero.QuadPart = 0;
-        if (!SetFilePointerEx(dup, zero, &here, FILE_CURRENT) || here.QuadPart < 0)
-            return ZR_SEEK;
-        src->base = static_cast<uint64_t>(here.QuadPart);
-        src->seekable = true;
-        return ZR_OK;
-    }
-    case ZipFromFile: {
-        const wchar_t* name = static_cast<const wchar_t*>(source);
-        HANDLE file = CreateFileW(name, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (file == INVALID_HANDLE_VALUE) return ZR_NOFILE;
-        src->file = file;
-        src->base = 0;
-        src->seekable = GetFileType(file) == FILE_TYPE_DISK;
-        return ZR_OK;
-    }
-    case ZipFromMemory:
-        src->data = static_cast<const uint8_t*>(source);
-        src->size = length;
-        src->seekable = true;
-        return ZR_OK;
-    default:
-        return ZR_ARGS;
+        case ZipFromHandle: {
+            HANDLE given = const_cast<HANDLE>(source);
+            if (GetFileType(given) != FILE_TYPE_DISK) return ZR_SEEK;
+            HANDLE dup = nullptr;
+            if (!DuplicateHandle(GetCurrentProcess(), given, GetCurrentProcess(), &dup, 0, FALSE,
+                                 DUPLICATE_SAME_ACCESS))
+                return ZR_NODUPH;
+            src->file = dup;
+            LARGE_INTEGER zero, here;
+            zero.QuadPart = 0;
+            if (!SetFilePointerEx(dup, zero, &here, FILE_CURRENT) || here.QuadPart < 0)
+                return ZR_SEEK;
+            src->base = static_cast<uint64_t>(here.QuadPart);
+            src->seekable = true;
+            return ZR_OK;
+        }
+        case ZipFromFile: {
+            const wchar_t* name = static_cast<const wchar_t*>(source);
+            HANDLE file = CreateFileW(name, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr);
+            if (file == INVALID_HANDLE_VALUE) return ZR_NOFILE;
+            src->file = file;
+            src->base = 0;
+            src->seekable = GetFileType(file) == FILE_TYPE_DISK;
+            return ZR_OK;
+        }
+        case ZipFromMemory:
+            src->data = static_cast<const uint8_t*>(source);
+            src->size = length;
+            src->seekable = true;
+            return ZR_OK;
+        default:
+            return ZR_ARGS;
     }
 }
 
@@ -278,8 +278,8 @@ bool MoveTo(ZipReader* r, int32_t index) {
 // Central-directory record of the item minizip points at, with its name (at most
 // kNameCapacity - 1 bytes, NUL-terminated).
 bool CurrentItemHeader(ZipReader* r, unz_file_info64* fi, char* name) {
-    if (unzGetCurrentFileInfo64(r->archive, fi, name, kNameCapacity - 1, nullptr, 0, nullptr,
-                                0) != UNZ_OK)
+    if (unzGetCurrentFileInfo64(r->archive, fi, name, kNameCapacity - 1, nullptr, 0, nullptr, 0) !=
+        UNZ_OK)
         return false;
     uLong end = fi->size_filename < kNameCapacity - 1 ? fi->size_filename : kNameCapacity - 1;
     name[end] = '\0';
@@ -432,8 +432,8 @@ uint32_t QueryItem(ZipReader* r, int32_t index, ZipItemInfo* info, bool* utf8) {
 // The wide form of a stored name: UTF-8 when the item says so, else the ANSI code page.
 void WideName(const char* name, bool utf8, wchar_t* out, uint32_t capacity) {
     memset(out, 0, capacity * sizeof(wchar_t));
-    int n = MultiByteToWideChar(utf8 ? CP_UTF8 : CP_ACP, 0, name, -1, out,
-                                static_cast<int>(capacity));
+    int n =
+        MultiByteToWideChar(utf8 ? CP_UTF8 : CP_ACP, 0, name, -1, out, static_cast<int>(capacity));
     if (n <= 0) out[0] = L'\0';
     out[capacity - 1] = L'\0';
 }
@@ -467,9 +467,9 @@ void EncodeSearchName(const wchar_t* name, uint32_t units, UINT codePage, Search
     // No best-fit or replacement characters: such a form would find a different name.
     bool utf8 = codePage == CP_UTF8;
     BOOL lossy = FALSE;
-    int n = WideCharToMultiByte(codePage, utf8 ? WC_ERR_INVALID_CHARS : WC_NO_BEST_FIT_CHARS,
-                                name, static_cast<int>(units), out->bytes, kNameCapacity - 1,
-                                nullptr, utf8 ? nullptr : &lossy);
+    int n = WideCharToMultiByte(codePage, utf8 ? WC_ERR_INVALID_CHARS : WC_NO_BEST_FIT_CHARS, name,
+                                static_cast<int>(units), out->bytes, kNameCapacity - 1, nullptr,
+                                utf8 ? nullptr : &lossy);
     if (n <= 0 || lossy) {
         out->usable = false;
         return;
@@ -654,8 +654,8 @@ uint32_t ExtractToFile(ZipReader* r, int32_t index, const void* target, int32_t 
     if (ours) {
         CreateParentDirectories(path);
         RemoveExisting(path);
-        DWORD attributes = info.attributes & (FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_HIDDEN |
-                                              FILE_ATTRIBUTE_SYSTEM);
+        DWORD attributes = info.attributes &
+                           (FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
         if (!attributes) attributes = FILE_ATTRIBUTE_NORMAL;
         out = CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, attributes, nullptr);
         if (out == INVALID_HANDLE_VALUE) {
@@ -847,13 +847,14 @@ uint32_t ExtractZipItem(ZipHandle* zip, int32_t index, void* target, uint32_t le
     uint32_t result = CheckHandle(zip);
     if (result != ZR_OK) return Remember(result);
     switch (kind) {
-    case ZipFromMemory:
-        return Remember(ExtractToMemory(zip->reader, index, static_cast<uint8_t*>(target), length));
-    case ZipFromFile:
-    case ZipFromHandle:
-        return Remember(ExtractToFile(zip->reader, index, target, kind));
-    default:
-        return Remember(ZR_ARGS);
+        case ZipFromMemory:
+            return Remember(
+                ExtractToMemory(zip->reader, index, static_cast<uint8_t*>(target), length));
+        case ZipFromFile:
+        case ZipFromHandle:
+            return Remember(ExtractToFile(zip->reader, index, target, kind));
+        default:
+            return Remember(ZR_ARGS);
     }
 }
 

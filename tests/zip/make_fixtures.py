@@ -1,0 +1,196 @@
+#!/usr/bin/env python3
+"""Writes the archives the zip reader tests open.
+
+usage: make_fixtures.py <output directory>
+
+basic.zip      ten items: a directory, deflated and stored data, Windows and Unix
+               attributes, extended timestamps, an empty item, a UTF-8 name, a long name
+cg.txt, logo.bin
+               the contents of basic.zip's config/cg.txt and images/logo.bin
+embedded.bin   junk, then basic.zip, then more junk
+damaged.zip    one sound item, then one item per kind of damage (see DAMAGED)
+truncated.zip  the first half of basic.zip
+"""
+import io
+import os
+import struct
+import sys
+import zipfile
+
+UT = 0x5455
+
+
+def ut_block(flags, *times):
+    return struct.pack("<HHB", UT, 1 + 4 * len(times), flags) + b"".join(
+        struct.pack("<I", t) for t in times)
+
+
+def item(name, date_time, data, method=zipfile.ZIP_DEFLATED, system=3, attrs=0o100644 << 16,
+         extra=b""):
+    info = zipfile.ZipInfo(name, date_time)
+    info.compress_type = method
+    info.create_system = system
+    info.external_attr = attrs
+    info.extra = extra
+    return info, data
+
+
+def cg_text():
+    lines = []
+    for i in range(900):
+        lines.append("[section%03d]\r\nkey%03d=value %d of the packaged configuration\r\n" %
+                     (i, i, i * 7919 % 10007))
+    return "".join(lines).encode("ascii")
+
+
+def logo_bytes():
+    # Little-compressible bytes from a fixed linear congruential sequence.
+    out = bytearray()
+    x = 12345
+    for _ in range(3000):
+        x = (x * 1103515245 + 12345) & 0x7FFFFFFF
+        out.append((x >> 16) & 0xFF)
+    return bytes(out)
+
+
+LONG_NAME = "long/" + "a" * 291 + ".txt"
+
+
+def basic_items():
+    unknown_block = struct.pack("<HH", 0xCAFE, 3) + b"xyz"
+    return [
+        item("config/", (2021, 3, 4, 5, 6, 0), b"", zipfile.ZIP_STORED,
+             attrs=(0o40755 << 16) | 0x10),
+        item("config/cg.txt", (2021, 3, 4, 5, 6, 8), cg_text()),
+        item("images/logo.bin", (2022, 12, 31, 23, 59, 58), logo_bytes(), zipfile.ZIP_STORED,
+             system=0, attrs=0x20),
+        item("hidden.sys", (2000, 1, 1, 0, 0, 0), b"system file\r\n", system=0, attrs=0x27),
+        item("ut/mtime.txt", (2019, 1, 2, 3, 4, 6), b"modification time only\n",
+             extra=ut_block(1, 1600000000)),
+        item("ut/all.txt", (2019, 1, 2, 3, 4, 6), b"all three times\n",
+             extra=unknown_block + ut_block(7, 1600000000, 1600000100, 1600000200)),
+        # Flags announce two times, the block holds one and another block follows: the
+        # access time stays DOS-derived.
+        item("ut/short.txt", (2019, 1, 2, 3, 4, 6), b"short block\n",
+             extra=ut_block(3, 1600000000) + unknown_block),
+        item("empty.txt", (2020, 2, 29, 12, 0, 0), b""),
+        item("donn\u00e9es/\u00e9t\u00e9.txt", (2020, 6, 1, 8, 30, 0), b"UTF-8 name\n"),
+        item(LONG_NAME, (2020, 6, 1, 8, 30, 0), b"long name\n"),
+    ]
+
+
+def build(items):
+    buf = io.BytesIO()
+    with zipfile.ZipFile(buf, "w") as z:
+        for info, data in items:
+            z.writestr(info, data)
+    return bytearray(buf.getvalue())
+
+
+def layout(archive):
+    """Offsets of each item's local header and central record, by name."""
+    eocd = archive.rfind(b"PK\x05\x06")
+    count, _, cd_offset = struct.unpack_from("<HII", archive, eocd + 10)
+    items = {}
+    at = cd_offset
+    for _ in range(count):
+        name_len, extra_len, comment_len = struct.unpack_from("<HHH", archive, at + 28)
+        local = struct.unpack_from("<I", archive, at + 42)[0]
+        name = bytes(archive[at + 46:at + 46 + name_len]).decode("utf-8")
+        items[name] = (local, at)
+        at += 46 + name_len + extra_len + comment_len
+    return items
+
+
+def put16(archive, at, value):
+    struct.pack_into("<H", archive, at, value)
+
+
+def put32(archive, at, value):
+    struct.pack_into("<I", archive, at, value)
+
+
+# Local header: flags at 6, method at 8, CRC at 14, uncompressed size at 22, extra length
+# at 28. Central record: flags at 8, method at 10, CRC at 16, uncompressed size at 24.
+def damage_local_crc(a, local, central):
+    put32(a, local + 14, struct.unpack_from("<I", a, local + 14)[0] ^ 1)
+
+
+def damage_crc(a, local, central):
+    crc = struct.unpack_from("<I", a, central + 16)[0] ^ 0x80000000
+    put32(a, local + 14, crc)
+    put32(a, central + 16, crc)
+
+
+def damage_size(a, local, central):
+    size = struct.unpack_from("<I", a, central + 24)[0] + 16
+    put32(a, local + 22, size)
+    put32(a, central + 24, size)
+
+
+def damage_method(a, local, central):
+    put16(a, local + 8, 12)  # bzip2
+    put16(a, central + 10, 12)
+
+
+def damage_encrypted(a, local, central):
+    put16(a, local + 6, struct.unpack_from("<H", a, local + 6)[0] | 1)
+    put16(a, central + 8, struct.unpack_from("<H", a, central + 8)[0] | 1)
+
+
+def damage_extra(a, local, central):
+    # Last item before the central directory: its local extra field runs past the end.
+    put16(a, local + 28, 0xFFFF)
+
+
+DAMAGED = [
+    ("good.txt", None),
+    ("local-crc.txt", damage_local_crc),
+    ("bad-crc.txt", damage_crc),
+    ("short.txt", damage_size),
+    ("bzip2.txt", damage_method),
+    ("locked.txt", damage_encrypted),
+    ("extra-overrun.txt", damage_extra),
+]
+
+
+def damaged_archive():
+    text = b"The quick brown fox jumps over the lazy dog.\n" * 40
+    archive = build([item(name, (2021, 1, 1, 0, 0, 0), text) for name, _ in DAMAGED])
+    where = layout(archive)
+    for name, damage in DAMAGED:
+        if damage:
+            damage(archive, *where[name])
+    return archive
+
+
+def junk(length, seed):
+    # Letters without "P", so no "PK" signature appears in it.
+    letters = b"ABCDEFGHIJKLMNOQRSTUVWXYZ"
+    out = bytearray()
+    x = seed
+    for _ in range(length):
+        x = (x * 69069 + 1) & 0xFFFFFFFF
+        out.append(letters[(x >> 16) % len(letters)])
+    return bytes(out)
+
+
+def write(directory, name, data):
+    with open(os.path.join(directory, name), "wb") as f:
+        f.write(data)
+
+
+def main():
+    out = sys.argv[1]
+    os.makedirs(out, exist_ok=True)
+    basic = bytes(build(basic_items()))
+    write(out, "basic.zip", basic)
+    write(out, "cg.txt", cg_text())
+    write(out, "logo.bin", logo_bytes())
+    write(out, "embedded.bin", junk(1021, 7) + basic + junk(333, 11))
+    write(out, "damaged.zip", bytes(damaged_archive()))
+    write(out, "truncated.zip", basic[:len(basic) // 2])
+
+
+if __name__ == "__main__":
+    main()
