@@ -212,6 +212,11 @@ TEST(ListeningServer, AConnectionResetBeforeItIsAcceptedDoesNotStopTheServer) {
 
 // ---- the file-server entry operations
 
+// A place to look for free ports that differs between test programs running at once.
+int ProcessPortBase(int from) {
+    return from + static_cast<int>(GetCurrentProcessId() % 100) * 10;
+}
+
 CCustomServerSocket* MakeTestServer() {
     return new TestServer();
 }
@@ -244,7 +249,7 @@ protected:
 
 TEST_F(FileServerTest, TakenPortsInARowAreSkipped) {
     // 9898 and 9899 taken: 9900 (elsewhere when something on this machine holds those).
-    int base = FindFreeRun(9898, 3) == 9898 ? 9898 : FindFreeRun(21000, 3);
+    int base = FindFreeRun(9898, 3) == 9898 ? 9898 : FindFreeRun(ProcessPortBase(21000), 3);
     ASSERT_GT(base, 0);
     ASSERT_TRUE(Take(base, 2));
     EXPECT_EQ(FileSrvStart(base), base + 2);
@@ -263,7 +268,8 @@ TEST_F(FileServerTest, TakenPortsInARowAreSkipped) {
 
 TEST_F(FileServerTest, AllTwoHundredPortsTakenGivesMinusTwo) {
     int base = 0;
-    for (int from = 30000; from < 60000 && !base; from += 250) {
+    for (int slot = 0; slot < 100 && !base; ++slot) {
+        const int from = 35000 + static_cast<int>((GetCurrentProcessId() + slot) % 100) * 250;
         if (PortFree(from + 200) && Take(from, 200)) base = from;
     }
     ASSERT_GT(base, 0) << "no 201 free ports in a row";
@@ -290,8 +296,8 @@ TEST_F(FileServerTest, WithoutAServerClassNothingStarts) {
     EXPECT_FALSE(FileSrvStartProcessing());
 }
 
-TEST_F(FileServerTest, ShutdownClosesConnectionsAndFreesThePort) {
-    int base = FindFreeRun(23000, 1);
+TEST_F(FileServerTest, ShutdownClosesConnectionsAndTheNextStartMakesANewServer) {
+    int base = FindFreeRun(ProcessPortBase(23000), 1);
     ASSERT_GT(base, 0);
     ASSERT_EQ(FileSrvStart(base), base);
     ASSERT_TRUE(FileSrvStartProcessing());
@@ -302,8 +308,9 @@ TEST_F(FileServerTest, ShutdownClosesConnectionsAndFreesThePort) {
     EXPECT_EQ(FileSrvGetServer(), nullptr);
     EXPECT_TRUE(client.WaitClosed(3000));
     FileSrvShutdown();  // nothing left to do
-    // A new server object on the next start.
-    ASSERT_EQ(FileSrvStart(base + 1), base + 1);
+    // A new server object on the next start (the old port may still be held by the
+    // connections the server closed).
+    EXPECT_GT(FileSrvStart(base + 1), base);
     EXPECT_NE(FileSrvGetServer(), nullptr);
 }
 

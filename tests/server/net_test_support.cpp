@@ -377,11 +377,6 @@ CCustomServerClientSocket* TestServer::CreateClient(SOCKET handle, const sockadd
     return client;
 }
 
-void TestServer::ProcessClients() {
-    ++stats.passes;
-    CCustomServerSocket::ProcessClients();
-}
-
 bool TestServer::StartLocal() {
     SetHost(L"127.0.0.1");
     SetPort(0);

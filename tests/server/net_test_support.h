@@ -112,7 +112,6 @@ struct ServerStats {
     std::atomic<bool> watchHit{false};
     std::atomic<int> maxReceiveCapacity{0};
     std::atomic<int> handshakes{0};
-    std::atomic<int> passes{0};
 };
 
 class TestServer;
@@ -142,7 +141,6 @@ public:
     TestServer();
     ~TestServer() override;
     CCustomServerClientSocket* CreateClient(SOCKET handle, const sockaddr_in* peer) override;
-    void ProcessClients() override;
 
     // Start on 127.0.0.1 with an ephemeral port and start the data thread.
     bool StartLocal();
