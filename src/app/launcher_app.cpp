@@ -11,6 +11,8 @@
 #include "framework/paths.h"
 #include "framework/text.h"
 #include "res/resource.h"
+#include "ravlib/log.h"
+#include "server/file_server.h"
 #include "server/suffix_list.h"
 
 namespace {
@@ -154,7 +156,16 @@ void LauncherApp::PrepareCacheDirectory() {
     CreateDirectoryPath(cacheDirectory_.c_str());
 }
 
+// Operators can have the local server's log written to a file: the environment variable
+// LAUNCHER_LOG names it. Nothing is logged without it.
+static void InstallOperatorLog() {
+    wchar_t path[MAX_PATH];
+    DWORD length = GetEnvironmentVariableW(L"LAUNCHER_LOG", path, MAX_PATH);
+    if (length > 0 && length < MAX_PATH) ravlib::InstallFileLogSink(path);
+}
+
 BOOL LauncherApp::InitInstance() {
+    InstallOperatorLog();
     InitCommonControls();
     OleInitialize(nullptr);
     CWinApp::InitInstance();
@@ -195,7 +206,7 @@ BOOL LauncherApp::InitInstance() {
 int LauncherApp::ExitInstance() {
     int result = 0;
     try {
-        FileSrvClearSuffixes();
+        FileSrvShutdown();
         OleUninitialize();
         if (gdiplusToken_ == 0) return 0;
         // The login skin is still ours when no login window took it over.
@@ -204,6 +215,7 @@ int LauncherApp::ExitInstance() {
         Gdiplus::GdiplusShutdown(gdiplusToken_);
         gdiplusToken_ = 0;
         if (runUpdateBatch_) RunUpdateBatch();
+        ravlib::SetLogSink(nullptr);
         result = CWinApp::ExitInstance();
     } catch (...) {
         result = 0;

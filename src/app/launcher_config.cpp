@@ -114,8 +114,12 @@ bool LauncherConfig::ReadPackageEntry(const char* entryName, std::vector<uint8_t
     if (LocateZipItem(package_, name.c_str(), false, &index, &info) != ZR_OK) return false;
     if (info.uncompressedSize < 0) return false;
     bytes.resize(static_cast<size_t>(info.uncompressedSize));
-    if (!bytes.empty())
-        ExtractZipItem(package_, index, bytes.data(), static_cast<uint32_t>(bytes.size()), ZipFromMemory);
+    // An entry whose data do not check out (damaged package) counts as missing.
+    if (!bytes.empty() &&
+        ExtractZipItem(package_, index, bytes.data(), static_cast<uint32_t>(bytes.size()), ZipFromMemory) != ZR_OK) {
+        bytes.clear();
+        return false;
+    }
     return true;
 }
 
