@@ -23,6 +23,7 @@ wine_session_start() {
     if [ ! -f "$wine_prefix/system.reg" ]; then
         echo "wine: creating the prefix $wine_prefix"
     fi
+    # A persistent server keeps later Wine starts at about a second each; it may already run.
+    wineserver -p 2>/dev/null || true
     /usr/lib/wine/wine64 wineboot -i >/dev/null 2>&1
-    wineserver -p
 }
