@@ -1,11 +1,13 @@
 #include "server/file_server.h"
 
 #include "ravlib/log.h"
+#include "server/file_dictionary.h"
+#include "server/session_server.h"
 #include "server/suffix_list.h"
 
 namespace {
 
-FileSrvServerFactory g_factory = nullptr;
+FileSrvServerFactory g_factory = FileSrvCreateSessionServer;
 CCustomServerSocket* g_server = nullptr;
 // Windows Sockets is started once for the server's lifetime, so that repeated starts
 // do not pile up references that one shutdown cannot release.
@@ -68,4 +70,5 @@ void FileSrvShutdown() {
         }
     }
     FileSrvClearSuffixes();
+    FileDictionaryClear();
 }

@@ -1,8 +1,8 @@
 // The process-wide entry operations that start and stop the local resource server.
 // All are called from the application's main thread.
 //
-// The server object is created on the first FileSrvStart by the server factory, so
-// that the file service (or a test) decides the server class:
+// The server object is created on the first FileSrvStart by the server factory: the
+// file service's CSessionServer unless a test sets another one:
 //
 //   FileSrvSetServerFactory([]() -> CCustomServerSocket* { return new CMyServer; });
 //   int port = FileSrvStart(9898);   // the port now listening, or -1 / -2
@@ -15,8 +15,8 @@
 
 typedef CCustomServerSocket* (*FileSrvServerFactory)();
 
-// The factory the next FileSrvStart uses when it has to create the server object; null
-// removes it. Replacing it does not touch a server that already exists.
+// The factory the next FileSrvStart uses when it has to create the server object
+// (FileSrvCreateSessionServer at first); null removes it. Replacing it does not touch a server that already exists.
 void FileSrvSetServerFactory(FileSrvServerFactory factory);
 
 // Starts the server (host "localhost", name "FileSrv") on the first port of
@@ -29,7 +29,8 @@ int FileSrvStart(int port);
 // Starts the server's data thread once; false without a started server.
 bool FileSrvStartProcessing();
 
-// Stops and deletes the server and frees the file service's process-wide state.
+// Stops and deletes the server and frees the file service's process-wide state (the
+// suffix list and the resource dictionary).
 void FileSrvShutdown();
 
 // The server object, or null before the first FileSrvStart and after FileSrvShutdown.

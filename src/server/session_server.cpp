@@ -1,0 +1,306 @@
+#include "server/session_server.h"
+
+#include <string.h>
+#include <wchar.h>
+
+#include <atomic>
+
+#include <zlib.h>
+
+#include "ravlib/log.h"
+#include "ravlib/stream.h"
+#include "ravlib/tick.h"
+#include "server/file_cache.h"
+#include "server/file_dictionary.h"
+#include "server/file_server.h"
+#include "server/scramble.h"
+
+using ravlib::GetTickMs;
+using ravlib::LogMessage;
+using ravlib::kLogError;
+using ravlib::kLogInfo;
+using ravlib::stream::CFileStream;
+using ravlib::sync::lock::CAutoLock;
+
+namespace {
+
+std::atomic<uint32_t> g_nextClientId{1};
+
+// Copies source (null: empty) into destination[capacity], cut to fit and terminated;
+// returns the length copied.
+template <typename Char>
+size_t CopyCut(Char* destination, size_t capacity, const Char* source) {
+    size_t length = 0;
+    if (source)
+        while (source[length] && length + 1 < capacity) {
+            destination[length] = source[length];
+            ++length;
+        }
+    destination[length] = 0;
+    return length;
+}
+
+// CopyCut, then suffix is appended when the copy is not empty and does not end with it
+// (the suffix replaces the last character when the copy fills the buffer).
+template <typename Char>
+void CopyWithTrailing(Char* destination, size_t capacity, const Char* source, Char suffix) {
+    size_t length = CopyCut(destination, capacity, source);
+    if (length > 0 && destination[length - 1] != suffix) {
+        if (length + 1 >= capacity) --length;
+        destination[length++] = suffix;
+    }
+    destination[length] = 0;
+}
+
+// The header of a FileReply up to and including the status byte.
+size_t ReplyHeaderBytes(const FileRequestContext& request) {
+    return CCustomRelayServerClientSocket::kHeaderSize + 1 + 12 + strlen(request.token) + 3 + 1;
+}
+
+bool AppendReplyHead(CDataPacket* packet, const FileRequestContext& request, uint8_t status,
+                     uint32_t length) {
+    return packet->AppendU32(request.word1) && packet->AppendU32(request.word2) &&
+           packet->AppendU32(request.word3) &&
+           CCustomRelayServerClientSocket::AppendString(packet, request.token) &&
+           packet->AppendByte(status) && packet->AppendU32(length);
+}
+
+// One text of a SetAddresses into text[kAddressFieldBytes] and, as UTF-16, into
+// converted[kAddressMaxUnits]; false when it needs more units than that.
+bool ReadAddressField(PacketReader& reader, char* text, wchar_t* converted) {
+    reader.ReadString(text, CSessionClient::kAddressFieldBytes);
+    return MultiByteToWideChar(CP_UTF8, 0, text, -1, converted, CSessionClient::kAddressMaxUnits) != 0;
+}
+
+}  // namespace
+
+// ---- CSessionClient
+
+CSessionClient::CSessionClient(CSessionServer* server, uint32_t id) : server_(server), id_(id) {
+    localDir_[0] = 0;
+    resourceBase_[0] = 0;
+}
+
+CSessionClient::~CSessionClient() {}
+
+void CSessionClient::OnDisconnected() {
+    disconnectTick_ = GetTickMs();
+}
+
+void CSessionClient::OnIdle() {
+    const uint64_t now = GetTickMs();
+    if (now >= nextTrimTick_) {
+        Trim();
+        nextTrimTick_ = now + kTrimPeriodMs;
+    }
+}
+
+bool CSessionClient::CheckHandshake(const uint8_t* word) {
+    return memcmp(word, "QMTK", 4) == 0;
+}
+
+void CSessionClient::OnHandshakeAccepted() {
+    LogMessage(kLogInfo, L"连接新的客户端,localddr=%s", localDir_);
+    CDataPacket* packet = GetPacket();
+    if (!packet) return;
+    packet->Append("PVNL", 4);
+    QueuePacket(packet);
+}
+
+void CSessionClient::OnPacket(uint8_t type, PacketReader& reader) {
+    if (type == kTypeSetAddresses)
+        HandleSetAddresses(reader);
+    else if (type == kTypeGetFile)
+        HandleGetFile(reader);
+}
+
+void CSessionClient::SetLocalDir(const wchar_t* directory) {
+    CopyWithTrailing<wchar_t>(localDir_, kLocalDirChars, directory, L'\\');
+}
+
+void CSessionClient::SetResourceBase(const char* address) {
+    CopyWithTrailing<char>(resourceBase_, kResourceBaseBytes, address, '/');
+}
+
+void CSessionClient::HandleSetAddresses(PacketReader& reader) {
+    char text[kAddressFieldBytes];
+    wchar_t converted[kAddressMaxUnits];
+
+    if (!ReadAddressField(reader, text, converted)) {
+        LogMessage(kLogInfo, L"地址设置error");
+        return;
+    }
+    LogMessage(kLogInfo, L"本地地址设置为%s", converted);
+    SetLocalDir(converted);
+
+    if (!ReadAddressField(reader, text, converted)) {
+        LogMessage(kLogError, L"资源地址设置error");
+        return;
+    }
+    LogMessage(kLogInfo, L"资源地址设置为%s", converted);
+    SetResourceBase(text);
+}
+
+void CSessionClient::HandleGetFile(PacketReader& reader) {
+    FileRequestContext request;
+    char token[kFieldBytes];
+    char name[kFieldBytes];
+    request.word1 = reader.ReadU32();
+    request.word2 = reader.ReadU32();
+    request.word3 = reader.ReadU32();
+    reader.ReadString(token, sizeof token);
+    reader.ReadString(name, sizeof name);
+    request.token = token;
+
+    char address[kAddressBytes];
+    strcpy(address, resourceBase_);
+    strcat(address, name);
+
+    if (!IsCacheSafeName(name)) {
+        LogMessage(kLogError, L"refused file name %hs", name);
+        SendRemoteReply(true, L"", address, nullptr, 0, request);
+        return;
+    }
+
+    wchar_t localName[kFieldBytes];
+    if (MultiByteToWideChar(CP_UTF8, 0, name, -1, localName, kFieldBytes) == 0) localName[0] = 0;
+    for (wchar_t* p = localName; *p; ++p)
+        if (*p == L'/') *p = L'\\';
+    wchar_t path[kPathChars];
+    wcscpy(path, localDir_);
+    wcscat(path, localName);
+
+    const DWORD attributes = GetFileAttributesW(path);
+    if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY) &&
+        SendCachedFile(path, FileDictionaryLookup(name), request))
+        return;
+
+    LogMessage(kLogInfo, L"gets file %s,tick=%u", localName, static_cast<unsigned>(GetTickMs()));
+}
+
+bool CSessionClient::SendCachedFile(const wchar_t* path, uint32_t expected,
+                                    const FileRequestContext& request) {
+    CFileStream file(path, ravlib::stream::kStreamModeOpen);
+    if (!file.IsOpen()) return false;
+    const int64_t size = file.GetSize();
+    const size_t head = ReplyHeaderBytes(request) + 4;
+    if (size < 0 || static_cast<uint64_t>(size) > UINT32_MAX - head) return false;
+
+    // The cheap checks first: a file whose extension is not listed is valid by size.
+    const bool hasExtension = wcsrchr(path, L'.') != nullptr;
+    const bool listed = IsListedPath(path);
+    if (!hasExtension && expected != 0) return false;
+    if (hasExtension && !listed && static_cast<uint32_t>(size) != expected) return false;
+
+    CDataPacket* packet = NewPacket(kTypeGetFile);
+    if (!packet) return false;
+    bool ok = packet->Reserve(head + static_cast<size_t>(size)) &&
+              AppendReplyHead(packet, request, 0, static_cast<uint32_t>(size));
+    const size_t lengthOffset = packet->Size() - 4;
+
+    uint8_t chunk[kCacheReadChunk];
+    uint32_t crc = 0;
+    int64_t total = 0;
+    while (ok && total < size) {
+        const int64_t want = size - total < kCacheReadChunk ? size - total : kCacheReadChunk;
+        const int64_t got = file.Read(chunk, want);
+        if (got < 0) ok = false;
+        if (got <= 0) break;
+        if (total == 0)
+            ScrambleWords(chunk, static_cast<size_t>(got < kCacheScrambledBytes ? got : kCacheScrambledBytes));
+        if (listed) crc = static_cast<uint32_t>(crc32(crc, chunk, static_cast<uInt>(got)));
+        ok = packet->Append(chunk, static_cast<size_t>(got));
+        total += got;
+    }
+    // A file that shrank after its size was taken: the reply carries what was read.
+    if (ok && total != size) ok = !listed && packet->WriteU32At(lengthOffset, static_cast<uint32_t>(total));
+    if (ok && listed && crc != expected) ok = false;
+    if (!ok) {
+        packet->Empty();
+        QueuePacket(packet);  // back to the free list
+        return false;
+    }
+    return FinishPacket(packet);
+}
+
+void CSessionClient::SendRemoteReply(bool failed, const wchar_t* localPath, const char* address,
+                                     const void* data, uint32_t length,
+                                     const FileRequestContext& request) {
+    LogMessage(kLogInfo, L"get file from remote %s,tick=%u,usetime=%d", localPath,
+               static_cast<unsigned>(GetTickMs()), 0);
+    CDataPacket* packet = NewPacket(kTypeGetFile);
+    if (!packet) {
+        LogMessage(kLogError, L"no memory for the reply to %hs", address);
+        return;
+    }
+    const size_t tail = failed ? strlen(address) + 3 : length;
+    bool ok = packet->Reserve(ReplyHeaderBytes(request) + 4 + tail) &&
+              AppendReplyHead(packet, request, failed ? 1 : 0, length);
+    if (ok) ok = failed ? AppendString(packet, address) : packet->Append(data, length);
+    if (!ok) {
+        LogMessage(kLogError, L"no memory for the reply to %hs", address);
+        packet->Empty();
+        QueuePacket(packet);
+        return;
+    }
+    FinishPacket(packet);
+}
+
+// ---- CSessionServer
+
+CSessionServer::CSessionServer() {
+    SetName(L"会话");
+    defaultLocalDir_[0] = 0;
+    defaultResourceBase_[0] = 0;
+}
+
+CSessionServer::~CSessionServer() {
+    Stop();
+}
+
+CCustomServerClientSocket* CSessionServer::CreateClient(SOCKET handle, const sockaddr_in* peer) {
+    CSessionClient* client = new CSessionClient(this, g_nextClientId++);
+    client->Init(handle, peer);
+    CAutoLock guard(&defaultsLock_);
+    if (defaultResourceBase_[0]) client->SetResourceBase(defaultResourceBase_);
+    if (defaultLocalDir_[0]) client->SetLocalDir(defaultLocalDir_);
+    return client;
+}
+
+void CSessionServer::ProcessClients() {
+    clients_.Merge();
+    for (int32_t i = clients_.Count() - 1; i >= 0; --i) {
+        CSessionClient* client = static_cast<CSessionClient*>(clients_[i]);
+        client->Process();
+        if (client->IsConnected() || GetTickMs() - client->DisconnectTick() < kLingerMs) continue;
+        {
+            CAutoLock guard(&clientsLock_);
+            clients_.RemoveAt(i);
+        }
+        DeleteClient(client);
+    }
+}
+
+void CSessionServer::SetDefaultLocalDir(const wchar_t* directory) {
+    CAutoLock guard(&defaultsLock_);
+    CopyCut<wchar_t>(defaultLocalDir_, kLocalDirChars, directory);
+}
+
+void CSessionServer::SetDefaultResourceBase(const char* address) {
+    CAutoLock guard(&defaultsLock_);
+    CopyCut<char>(defaultResourceBase_, kResourceBaseBytes, address);
+}
+
+CCustomServerSocket* FileSrvCreateSessionServer() {
+    return new CSessionServer;
+}
+
+void FileSrvSetLocalDir(const wchar_t* directory) {
+    CSessionServer* server = dynamic_cast<CSessionServer*>(FileSrvGetServer());
+    if (server) server->SetDefaultLocalDir(directory);
+}
+
+void FileSrvSetResourceBase(const char* address) {
+    CSessionServer* server = dynamic_cast<CSessionServer*>(FileSrvGetServer());
+    if (server) server->SetDefaultResourceBase(address);
+}

@@ -1,0 +1,111 @@
+// The file service of the local resource server: the game's Flash client asks for
+// resources by relative name (GetFile); a valid cached copy is answered at once, in the
+// pass that reads the request, anything else is fetched from the content server and
+// answered when the transfer ends.
+//
+// CSessionServer is the server object FileSrvStart creates; CSessionClient is one
+// game connection. Everything but CreateClient runs on the server's data thread.
+#pragma once
+
+#include <winsock2.h>
+#include <windows.h>
+
+#include <stddef.h>
+#include <stdint.h>
+
+#include "server/relay_socket.h"
+#include "server/server_socket.h"
+
+class CSessionServer;
+
+// The fields of a GetFile request that its reply echoes.
+struct FileRequestContext {
+    uint32_t word1;
+    uint32_t word2;
+    uint32_t word3;
+    const char* token;
+};
+
+class CSessionClient : public CCustomRelayServerClientSocket {
+public:
+    enum {
+        kLocalDirChars = 256,
+        kResourceBaseBytes = 256,
+        kFieldBytes = 128,         // token and name of a GetFile
+        kAddressFieldBytes = 256,  // the two texts of a SetAddresses
+        kAddressMaxUnits = 128,    // ... as UTF-16 with the terminator
+        kPathChars = kLocalDirChars + kFieldBytes,
+        kAddressBytes = kResourceBaseBytes + kFieldBytes,
+        kTrimPeriodMs = 60000,
+    };
+    enum { kTypeSetAddresses = 1, kTypeGetFile = 2 };
+
+    CSessionClient(CSessionServer* server, uint32_t id);
+    ~CSessionClient() override;
+
+    void OnDisconnected() override;
+    void OnError(int code) override { (void)code; }
+    void OnIdle() override;
+    void OnPacket(uint8_t type, PacketReader& reader) override;
+    bool CheckHandshake(const uint8_t* word) override;
+    void OnHandshakeAccepted() override;
+
+    // Copies directory (cut to fit) and appends "\" when it is not empty and lacks one.
+    void SetLocalDir(const wchar_t* directory);
+    // Copies address (cut to fit) and appends "/" when it is not empty and lacks one.
+    void SetResourceBase(const char* address);
+    void HandleSetAddresses(PacketReader& reader);
+    void HandleGetFile(PacketReader& reader);
+
+    // Answers request with the cached file at path when its check value equals
+    // expected; the whole reply is queued before it returns. False (nothing queued)
+    // when the file cannot be opened or read, does not fit a reply, or does not match.
+    bool SendCachedFile(const wchar_t* path, uint32_t expected, const FileRequestContext& request);
+    // A reply for a finished transfer: status 1 with address when failed, else status 0
+    // with the body.
+    void SendRemoteReply(bool failed, const wchar_t* localPath, const char* address,
+                         const void* data, uint32_t length, const FileRequestContext& request);
+
+    uint32_t Id() const { return id_; }
+    uint64_t DisconnectTick() const { return disconnectTick_; }
+    const wchar_t* LocalDir() const { return localDir_; }
+    const char* ResourceBase() const { return resourceBase_; }
+
+private:
+    CSessionServer* server_;
+    const uint32_t id_;
+    uint64_t disconnectTick_ = 0;
+    uint64_t nextTrimTick_ = 0;
+    wchar_t localDir_[kLocalDirChars];
+    char resourceBase_[kResourceBaseBytes];
+};
+
+class CSessionServer : public CCustomServerSocket {
+public:
+    enum { kLocalDirChars = 260, kResourceBaseBytes = 128, kLingerMs = 300000 };
+
+    CSessionServer();
+    ~CSessionServer() override;
+
+    CCustomServerClientSocket* CreateClient(SOCKET handle, const sockaddr_in* peer) override;
+    // A disconnected connection stays (answering nothing) for kLingerMs before it is
+    // deleted.
+    void ProcessClients() override;
+
+    // Called from the main thread; connections accepted afterwards take these.
+    void SetDefaultLocalDir(const wchar_t* directory);
+    void SetDefaultResourceBase(const char* address);
+
+private:
+    ravlib::sync::lock::CCSLock defaultsLock_;
+    wchar_t defaultLocalDir_[kLocalDirChars];
+    char defaultResourceBase_[kResourceBaseBytes];
+};
+
+// What FileSrvStart creates unless a test sets another factory.
+CCustomServerSocket* FileSrvCreateSessionServer();
+
+// Copy into the server's defaults for new connections; nothing before FileSrvStart.
+void FileSrvSetLocalDir(const wchar_t* directory);
+// At most 127 bytes of address are kept.
+void FileSrvSetResourceBase(const char* address);

@@ -1,0 +1,286 @@
+// The file session service end to end: the server that FileSrvStart creates, real
+// loopback connections and a real cache directory.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <stdint.h>
+
+#include <string>
+#include <vector>
+
+#include <zlib.h>
+
+#include "net_test_support.h"
+#include "ravlib/stream.h"
+#include "server/file_dictionary.h"
+#include "server/file_server.h"
+#include "server/scramble.h"
+#include "server/session_server.h"
+#include "server/suffix_list.h"
+#include "support/test_support.h"
+
+using namespace nettest;
+using testing_support::ReadFileBytes;
+using testing_support::TempDir;
+using testing_support::ToUtf8;
+using testing_support::WriteFileBytes;
+
+namespace {
+
+const char kBase[] = "http://cdn.test/res/";
+
+uint32_t Crc(const std::string& content) {
+    return static_cast<uint32_t>(
+        crc32(0, reinterpret_cast<const Bytef*>(content.data()), static_cast<uInt>(content.size())));
+}
+
+std::string Pattern(size_t size) {
+    std::string bytes(size, '\0');
+    for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>(PatternByte(i));
+    return bytes;
+}
+
+// Writes content at path as the cache holds it: its first 256 bytes scrambled.
+bool WriteCached(const std::wstring& path, std::string content) {
+    ScrambleWords(&content[0], content.size() < 256 ? content.size() : 256);
+    return WriteFileBytes(path, content.data(), content.size());
+}
+
+struct Reply {
+    uint32_t words[3];
+    std::string token;
+    int status = -1;
+    uint32_t length = 0;
+    std::string rest;  // the content, or the address's packet string
+};
+
+bool ParseReply(const std::string& payload, Reply* reply) {
+    if (payload.size() < 14) return false;
+    for (int i = 0; i < 3; ++i) reply->words[i] = LoadU32(payload, 4 * i);
+    const size_t tokenLength = static_cast<uint8_t>(payload[12]) | static_cast<uint8_t>(payload[13]) << 8;
+    size_t at = 14 + tokenLength + 1;
+    if (payload.size() < at + 5) return false;
+    reply->token = payload.substr(14, tokenLength);
+    reply->status = static_cast<uint8_t>(payload[at]);
+    reply->length = LoadU32(payload, at + 1);
+    reply->rest = payload.substr(at + 5);
+    return true;
+}
+
+class SessionTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        WSADATA data;
+        ASSERT_EQ(WSAStartup(MAKEWORD(2, 2), &data), 0);
+        FileSrvSetSuffixes(L"cbp,swf,zip,txt,dat");
+        const int base = FindFreeRun(26000 + static_cast<int>(GetCurrentProcessId() % 100) * 20, 1);
+        ASSERT_GT(base, 0);
+        port = FileSrvStart(base);
+        ASSERT_GT(port, 0);
+        ASSERT_NE(dynamic_cast<CSessionServer*>(FileSrvGetServer()), nullptr);
+        ASSERT_TRUE(FileSrvStartProcessing());
+        FileSrvSetLocalDir(cache.path().c_str());
+        FileSrvSetResourceBase(kBase);
+    }
+    void TearDown() override {
+        FileSrvShutdown();
+        WSACleanup();
+    }
+
+    std::wstring CachePath(const std::string& name) {
+        std::wstring path = cache.path() + testing_support::FromUtf8(name);
+        for (wchar_t& ch : path)
+            if (ch == L'/') ch = L'\\';
+        return path;
+    }
+    // Stores content as the cache holds it (scrambled), creating directories.
+    void Put(const std::string& name, const std::string& content) {
+        const std::wstring path = CachePath(name);
+        for (size_t slash = path.find(L'\\', cache.path().size()); slash != std::wstring::npos;
+             slash = path.find(L'\\', slash + 1))
+            CreateDirectoryW(path.substr(0, slash).c_str(), nullptr);
+        ASSERT_TRUE(WriteCached(path, content));
+    }
+    void List(const std::string& name, uint32_t value) {
+        std::string record(1, static_cast<char>(name.size()));
+        record += name;
+        record += U32(value);
+        FileDictionaryAddRecords(reinterpret_cast<const uint8_t*>(record.data()), record.size());
+    }
+    void Open(TestClient& client) {
+        ASSERT_TRUE(client.Connect(port));
+        ASSERT_TRUE(client.Handshake());
+    }
+    void Ask(TestClient& client, const std::string& name, const std::string& token = "tok") {
+        ASSERT_TRUE(client.Send(Frame(2, GetFilePayload(1, 2, 3, token, name))));
+    }
+    // The reply to the last request; status -1 when none came.
+    Reply Answer(TestClient& client, DWORD timeoutMs = 5000) {
+        Reply reply;
+        uint8_t type = 0;
+        std::string payload;
+        if (client.RecvFrame(&type, &payload, timeoutMs) && type == 2) ParseReply(payload, &reply);
+        return reply;
+    }
+    Reply Get(TestClient& client, const std::string& name) {
+        Ask(client, name);
+        return Answer(client);
+    }
+
+    TempDir cache;
+    int port = 0;
+};
+
+TEST_F(SessionTest, AValidCachedFileIsAnsweredWithItsPlainBytes) {
+    const std::string big = Pattern(300000);
+    struct Case {
+        const char* name;
+        std::string content;
+        uint32_t listed;
+    } cases[] = {
+        {"res/a.swf", "ABCDE", Crc("ABCDE")},
+        {"res/ten.dat", "0123456789", Crc("0123456789")},
+        {"big/b.swf", big, Crc(big)},
+        {"size/c.png", big, 300000u},  // not listed: valid by size alone
+        {"empty.txt", "", 0u},
+    };
+    TestClient client;
+    Open(client);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Put(c.name, c.content);
+        List(c.name, c.listed);
+        const Reply reply = Get(client, c.name);
+        ASSERT_EQ(reply.status, 0);
+        EXPECT_EQ(reply.words[0], 1u);
+        EXPECT_EQ(reply.words[1], 2u);
+        EXPECT_EQ(reply.words[2], 3u);
+        EXPECT_EQ(reply.token, "tok");
+        EXPECT_EQ(reply.length, c.content.size());
+        EXPECT_TRUE(reply.rest == c.content);
+    }
+}
+
+TEST_F(SessionTest, TheWorkedExampleByteForByte) {
+    Put("res/a.swf", "ABCDE");
+    List("res/a.swf", Crc("ABCDE"));
+    TestClient client;
+    Open(client);
+    ASSERT_TRUE(client.Send(Frame(2, GetFilePayload(1, 2, 3, "t", "res/a.swf"))));
+    std::string reply;
+    ASSERT_TRUE(client.RecvExact(35, &reply));
+    EXPECT_EQ(reply, std::string("\xff\xcc\xee\xcc\x1b\0\0\0\x02\x01\0\0\0\x02\0\0\0\x03\0\0\0\x01\0t\0\0\x05\0\0\0ABCDE",
+                                 35));
+}
+
+// Whatever is not valid in the cache is not answered from it (without an HTTP client
+// nothing else answers it here).
+TEST_F(SessionTest, InvalidCachedFilesAreMisses) {
+    Put("wrong.swf", "content");
+    List("wrong.swf", Crc("content") ^ 1);
+    Put("short.png", "12345");
+    List("short.png", 6);
+    Put("unlisted.swf", "content");  // not in the dictionary: 0 never matches its CRC
+    Put("dir/x.png", "x");
+    List("dir", 0);  // a directory is not a cached file
+    Put("noext", "");
+    List("noext", 0);  // 0 matches, but the file is held by a writer below
+    ravlib::stream::CFileStream writer(CachePath("noext").c_str(), ravlib::stream::kStreamModeCreate);
+    ASSERT_TRUE(writer.IsOpen());
+
+    LogCapture log;
+    TestClient client;
+    Open(client);
+    for (const char* name : {"wrong.swf", "short.png", "unlisted.swf", "dir", "noext", "missing.txt"}) {
+        SCOPED_TRACE(name);
+        Ask(client, name);
+        EXPECT_TRUE(client.Quiet(300));
+        EXPECT_TRUE(WaitFor([&] { return log.Contains(L"gets file " + testing_support::FromUtf8(name)); }, 2000));
+    }
+}
+
+TEST_F(SessionTest, AnEmptyUnlistedFileOrANameWithoutDotIsValidWithoutADictionaryEntry) {
+    Put("plain", "abc");
+    Put("empty.png", "");
+    TestClient client;
+    Open(client);
+    EXPECT_EQ(Get(client, "plain").rest, "abc");
+    EXPECT_EQ(Get(client, "empty.png").status, 0);
+}
+
+TEST_F(SessionTest, NamesThatLeaveTheCacheAreRefusedWithTheAddress) {
+    // A file beside the cache that a traversal name would reach, valid by its check value.
+    TempDir outside;
+    const std::wstring victim = outside.path() + L"v.png";
+    ASSERT_TRUE(WriteFileBytes(victim, "secret", 6));
+    // Both directories lie in the same temporary folder: ../<outside>/v.png reaches it.
+    const std::wstring& dir = outside.path();
+    const size_t nameStart = dir.rfind(L'\\', dir.size() - 2) + 1;
+    const std::string viaParent = "../" + ToUtf8(dir.substr(nameStart, dir.size() - 1 - nameStart)) + "/v.png";
+    const std::string absolute = ToUtf8(victim);
+    const std::vector<std::string> names = {
+        viaParent, "res/../../x.png", "/x.png", "\\x.png", "res\\x.png",
+        absolute,  "C:/x.png",        "x.png:s", "",
+    };
+    LogCapture log;
+    TestClient client;
+    Open(client);
+    for (const std::string& name : names) {
+        SCOPED_TRACE(name);
+        List(name, 6);
+        const Reply reply = Get(client, name);
+        ASSERT_EQ(reply.status, 1);
+        EXPECT_EQ(reply.length, 0u);
+        EXPECT_EQ(reply.rest, Pstr(kBase + name));
+    }
+    EXPECT_EQ(log.Count(L"refused file name"), static_cast<int>(names.size()));
+    EXPECT_EQ(ReadFileBytes(victim), (std::vector<uint8_t>{'s', 'e', 'c', 'r', 'e', 't'}));
+}
+
+TEST_F(SessionTest, SetAddressesChangesDirectoryAndBaseOfThatConnectionOnly) {
+    TempDir other;
+    const std::wstring otherDir = other.path().substr(0, other.path().size() - 1);  // no "\"
+    ASSERT_TRUE(WriteCached(other.path() + L"o.png", "other"));
+    List("o.png", 5);
+
+    TestClient changed, unchanged;
+    Open(changed);
+    Open(unchanged);
+    ASSERT_TRUE(changed.Send(Frame(1, Pstr(ToUtf8(otherDir)) + Pstr("cdn/res"))));
+    const Reply hit = Get(changed, "o.png");
+    EXPECT_EQ(hit.status, 0);
+    EXPECT_EQ(hit.rest, "other");
+    const Reply refused = Get(changed, "../o.png");
+    EXPECT_EQ(refused.rest, Pstr("cdn/res/../o.png"));
+
+    Ask(unchanged, "o.png");
+    EXPECT_TRUE(unchanged.Quiet(300));  // still the first cache, where o.png is missing
+    EXPECT_EQ(Get(unchanged, "..").rest, Pstr(std::string(kBase) + ".."));
+}
+
+TEST_F(SessionTest, OverlongAddressesAreIgnoredFromThatFieldOn) {
+    TempDir other;
+    ASSERT_TRUE(WriteCached(other.path() + L"o.png", "other"));
+    List("o.png", 5);
+    LogCapture log;
+    TestClient client;
+    Open(client);
+    ASSERT_TRUE(client.Send(Frame(1, Pstr(std::string(200, 'd')) + Pstr("cdn"))));
+    ASSERT_TRUE(client.Send(Frame(1, Pstr(ToUtf8(other.path())) + Pstr(std::string(200, 'c')))));
+    EXPECT_EQ(Get(client, "o.png").rest, "other");  // the second directory took effect
+    EXPECT_EQ(Get(client, "..").rest, Pstr(std::string(kBase) + ".."));  // the base did not
+    EXPECT_EQ(log.Count(L"地址设置error"), 2);
+}
+
+TEST_F(SessionTest, ConnectionsAcceptedBeforeTheDefaultsKeepTheirOwn) {
+    TestClient early;
+    Open(early);
+    FileSrvSetResourceBase("http://later/");
+    TestClient late;
+    Open(late);
+    EXPECT_EQ(Get(early, "..").rest, Pstr(std::string(kBase) + ".."));
+    EXPECT_EQ(Get(late, "..").rest, Pstr("http://later/.."));
+}
+
+}  // namespace
