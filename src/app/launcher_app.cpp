@@ -14,6 +14,7 @@
 #include "ravlib/log.h"
 #include "server/file_server.h"
 #include "server/suffix_list.h"
+#include "update/http_client.h"
 
 namespace {
 
@@ -191,6 +192,7 @@ BOOL LauncherApp::InitInstance() {
     FileSrvSetSuffixes(suffixes.c_str());
 
     ApplySystemIntegration(programDirectory);
+    if (CCurlHttpClient* http = CCurlHttpClient::GetInstance()) http->StartWorkers();
     PrepareCacheDirectory();
     std::wstring leftoverBatch = cacheDirectory_ + L"Launcher_update.bat";
     if (FileExists(leftoverBatch.c_str())) DeleteFileW(leftoverBatch.c_str());
@@ -207,6 +209,7 @@ int LauncherApp::ExitInstance() {
     int result = 0;
     try {
         FileSrvShutdown();
+        CCurlHttpClient::Shutdown();
         OleUninitialize();
         if (gdiplusToken_ == 0) return 0;
         // The login skin is still ours when no login window took it over.

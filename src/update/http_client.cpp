@@ -1,0 +1,485 @@
+#include "update/http_client.h"
+
+#include <curl/curl.h>
+#include <string.h>
+
+#include <algorithm>
+#include <deque>
+#include <memory>
+
+#include "framework/paths.h"
+#include "ravlib/lock.h"
+#include "ravlib/log.h"
+#include "ravlib/stream.h"
+#include "ravlib/tick.h"
+#include "server/scramble.h"
+
+using ravlib::sync::lock::CAutoLock;
+using ravlib::sync::lock::CCSLock;
+
+namespace {
+
+const long kGetTimeoutMs = 40000;
+const long kDnsCacheSeconds = 259200;
+const long kMaxRedirects = 20;
+const DWORD kWorkerWaitMs = 5000;
+const DWORD kIdleWaitMs = 20;
+const int kPollWaitMs = 20;
+const size_t kScrambledPrefix = 256;
+// A body beyond this fails the transfer instead of exhausting the process's memory.
+const size_t kMaxBodyBytes = 256u * 1024u * 1024u;
+
+CCSLock& InstanceLock() {
+    static CCSLock lock;
+    return lock;
+}
+
+CCurlHttpClient* g_instance = nullptr;
+
+size_t AppendBody(char* data, size_t size, size_t count, void* user) {
+    std::vector<uint8_t>* body = static_cast<std::vector<uint8_t>*>(user);
+    if (count != 0 && size > SIZE_MAX / count) return 0;
+    size_t length = size * count;
+    if (length > kMaxBodyBytes - body->size()) return 0;
+    try {
+        body->insert(body->end(), reinterpret_cast<uint8_t*>(data), reinterpret_cast<uint8_t*>(data) + length);
+    } catch (...) {
+        return 0;
+    }
+    return length;
+}
+
+bool Interlocked(volatile LONG* flag) { return InterlockedCompareExchange(flag, 0, 0) != 0; }
+
+}  // namespace
+
+// One easy handle of the pool with its own error buffer, and while it transfers, the
+// header list built for it and the response being filled.
+struct CCurlHttpClient::Transfer {
+    CURL* handle = nullptr;
+    char errorBuffer[CURL_ERROR_SIZE] = {};
+    curl_slist* headers = nullptr;
+    CCurlHttpResponse* response = nullptr;
+
+    Transfer() = default;
+    Transfer(const Transfer&) = delete;
+    Transfer& operator=(const Transfer&) = delete;
+    ~Transfer() {
+        if (handle) curl_easy_cleanup(handle);
+        FreeHeaders();
+        delete response;
+    }
+    void FreeHeaders() {
+        curl_slist_free_all(headers);
+        headers = nullptr;
+    }
+};
+
+struct CCurlHttpClient::Internals {
+    bool globalInit = false;
+    CURLSH* share = nullptr;
+    CURLM* multi = nullptr;
+    std::vector<std::unique_ptr<Transfer>> transfers;
+    // Touched by the transfer thread only.
+    std::vector<Transfer*> idle;
+    std::vector<Transfer*> running;
+
+    CCSLock pendingLock;
+    std::deque<CCurlHttpRequest*> pending;
+    CCSLock finishedLock;
+    std::vector<CCurlHttpResponse*> finished;
+    CCSLock saveLock;
+    std::vector<CCurlHttpResponse*> saveQueue;
+
+    volatile LONG stop = 0;
+    volatile LONG transferRunning = 0;
+    volatile LONG saveRunning = 0;
+    HANDLE transferStarted = nullptr;
+    HANDLE saveStarted = nullptr;
+    // Set when responses are queued for saving, and to stop.
+    HANDLE saveWake = nullptr;
+    HANDLE transferThread = nullptr;
+    HANDLE saveThread = nullptr;
+
+    Internals() = default;
+    Internals(const Internals&) = delete;
+    Internals& operator=(const Internals&) = delete;
+
+    ~Internals() {
+        for (Transfer* transfer : running)
+            if (multi) curl_multi_remove_handle(multi, transfer->handle);
+        transfers.clear();
+        if (multi) curl_multi_cleanup(multi);
+        if (share) curl_share_cleanup(share);
+        for (CCurlHttpRequest* request : pending) delete request;
+        for (CCurlHttpResponse* response : finished) delete response;
+        for (CCurlHttpResponse* response : saveQueue) delete response;
+        for (HANDLE handle : {transferStarted, saveStarted, saveWake, transferThread, saveThread})
+            if (handle) CloseHandle(handle);
+        if (globalInit) curl_global_cleanup();
+    }
+};
+
+CCurlHttpClient::CCurlHttpClient() : in_(new Internals) {}
+
+CCurlHttpClient::~CCurlHttpClient() { delete in_; }
+
+CCurlHttpClient* CCurlHttpClient::GetInstance() {
+    CAutoLock guard(&InstanceLock());
+    if (g_instance) return g_instance;
+    CCurlHttpClient* client = new CCurlHttpClient;
+    if (!client->Prepare()) {
+        delete client;
+        return nullptr;
+    }
+    g_instance = client;
+    return client;
+}
+
+bool CCurlHttpClient::Prepare() {
+    if (curl_global_init(CURL_GLOBAL_ALL) != CURLE_OK) return false;
+    in_->globalInit = true;
+    in_->share = curl_share_init();
+    if (!in_->share || curl_share_setopt(in_->share, CURLSHOPT_SHARE, CURL_LOCK_DATA_DNS) != CURLSHE_OK)
+        return false;
+    in_->multi = curl_multi_init();
+    if (!in_->multi) return false;
+    for (int i = 0; i < kHandleCount; ++i) {
+        std::unique_ptr<Transfer> transfer(new Transfer);
+        transfer->handle = curl_easy_init();
+        if (!transfer->handle || !ApplyCommonOptions(transfer->handle, transfer->errorBuffer)) return false;
+        in_->idle.push_back(transfer.get());
+        in_->transfers.push_back(std::move(transfer));
+    }
+    return true;
+}
+
+bool CCurlHttpClient::ApplyCommonOptions(void* handle, char* errorBuffer) {
+    CURL* curl = static_cast<CURL*>(handle);
+    if (curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, errorBuffer) != CURLE_OK ||
+        curl_easy_setopt(curl, CURLOPT_TIMEOUT, static_cast<long>(totalTimeout_)) != CURLE_OK ||
+        curl_easy_setopt(curl, CURLOPT_DNS_USE_GLOBAL_CACHE, 0L) != CURLE_OK)
+        return false;
+    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 0L);
+    curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 0L);
+    curl_easy_setopt(curl, CURLOPT_AUTOREFERER, 1L);
+    curl_easy_setopt(curl, CURLOPT_SHARE, in_->share);
+    curl_easy_setopt(curl, CURLOPT_DNS_CACHE_TIMEOUT, kDnsCacheSeconds);
+    // Redirects stay on the web and end: no file or other scheme, no endless loop.
+    curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(curl, CURLOPT_MAXREDIRS, kMaxRedirects);
+    return true;
+}
+
+bool CCurlHttpClient::PrepareGet(Transfer* transfer) {
+    CURL* curl = transfer->handle;
+    CCurlHttpRequest* request = transfer->response->request_;
+    for (const std::string& line : request->headerLines) {
+        curl_slist* grown = curl_slist_append(transfer->headers, line.c_str());
+        if (!grown) return false;
+        transfer->headers = grown;
+    }
+    for (const char* line : {"Connection: keep-alive", "Keep-alive: 300"}) {
+        curl_slist* grown = curl_slist_append(transfer->headers, line);
+        if (!grown) return false;
+        transfer->headers = grown;
+    }
+    return curl_easy_setopt(curl, CURLOPT_HTTPHEADER, transfer->headers) == CURLE_OK &&
+           curl_easy_setopt(curl, CURLOPT_URL, request->url.c_str()) == CURLE_OK &&
+           curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L) == CURLE_OK &&
+           curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, AppendBody) == CURLE_OK &&
+           curl_easy_setopt(curl, CURLOPT_HTTPGET, 1L) == CURLE_OK &&
+           curl_easy_setopt(curl, CURLOPT_AUTOREFERER, 1L) == CURLE_OK &&
+           curl_easy_setopt(curl, CURLOPT_WRITEDATA, &transfer->response->body_) == CURLE_OK &&
+           curl_easy_setopt(curl, CURLOPT_TIMEOUT, static_cast<long>(totalTimeout_)) == CURLE_OK &&
+           curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, static_cast<long>(connectTimeout_)) == CURLE_OK &&
+           curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, kGetTimeoutMs) == CURLE_OK;
+}
+
+bool CCurlHttpClient::PreparePost(Transfer* transfer) {
+    CURL* curl = transfer->handle;
+    CCurlHttpRequest* request = transfer->response->request_;
+    for (const std::string& line : request->headerLines) {
+        curl_slist* grown = curl_slist_append(transfer->headers, line.c_str());
+        if (!grown) return false;
+        transfer->headers = grown;
+    }
+    static const char kEmpty[] = "";
+    const void* body = request->postBody.empty() ? kEmpty : static_cast<const void*>(request->postBody.data());
+    if (curl_easy_setopt(curl, CURLOPT_HTTPHEADER, transfer->headers) != CURLE_OK ||
+        curl_easy_setopt(curl, CURLOPT_URL, request->url.c_str()) != CURLE_OK ||
+        curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, AppendBody) != CURLE_OK ||
+        curl_easy_setopt(curl, CURLOPT_WRITEDATA, &transfer->response->body_) != CURLE_OK ||
+        curl_easy_setopt(curl, CURLOPT_POST, 1L) != CURLE_OK ||
+        curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE,
+                         static_cast<curl_off_t>(request->postBody.size())) != CURLE_OK ||
+        curl_easy_setopt(curl, CURLOPT_POSTFIELDS, body) != CURLE_OK)
+        return false;
+    if (request->progressCallback)
+        return curl_easy_setopt(curl, CURLOPT_PROGRESSFUNCTION, request->progressCallback) == CURLE_OK &&
+               curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L) == CURLE_OK;
+    return curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 1L) == CURLE_OK;
+}
+
+bool CCurlHttpClient::ResetHandle(void* handle) {
+    CURL* curl = static_cast<CURL*>(handle);
+    // The header list of the last transfer is freed with it: no pointer to it stays.
+    return curl_easy_setopt(curl, CURLOPT_HTTPHEADER, static_cast<curl_slist*>(nullptr)) == CURLE_OK &&
+           curl_easy_setopt(curl, CURLOPT_PROXY, static_cast<char*>(nullptr)) == CURLE_OK &&
+           curl_easy_setopt(curl, CURLOPT_COOKIE, static_cast<char*>(nullptr)) == CURLE_OK &&
+           curl_easy_setopt(curl, CURLOPT_RANGE, static_cast<char*>(nullptr)) == CURLE_OK &&
+           curl_easy_setopt(curl, CURLOPT_NOBODY, 0L) == CURLE_OK &&
+           curl_easy_setopt(curl, CURLOPT_VERBOSE, 0L) == CURLE_OK;
+}
+
+bool CCurlHttpClient::StartWorkers() {
+    CAutoLock guard(&InstanceLock());
+    if (in_->transferStarted || in_->saveStarted) return false;
+    in_->transferStarted = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    in_->saveStarted = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    in_->saveWake = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    if (!in_->transferStarted || !in_->saveStarted || !in_->saveWake) return false;
+    InterlockedExchange(&in_->stop, 0);
+    in_->transferThread = CreateThread(nullptr, 0, TransferThread, this, 0, nullptr);
+    in_->saveThread = CreateThread(nullptr, 0, SaveThread, this, 0, nullptr);
+    if (in_->transferThread) WaitForSingleObject(in_->transferStarted, kWorkerWaitMs);
+    if (in_->saveThread) WaitForSingleObject(in_->saveStarted, kWorkerWaitMs);
+    ResetEvent(in_->transferStarted);
+    ResetEvent(in_->saveStarted);
+    return in_->transferThread && in_->saveThread;
+}
+
+int32_t CCurlHttpClient::AddRequest(CCurlHttpRequest* request) {
+    if (Stopping()) return 1;
+    if (!request) return -1;
+    CAutoLock guard(&in_->pendingLock);
+    in_->pending.push_back(request);
+    return 0;
+}
+
+bool CCurlHttpClient::Stopping() { return Interlocked(&in_->stop); }
+
+DWORD WINAPI CCurlHttpClient::TransferThread(void* self) {
+    static_cast<CCurlHttpClient*>(self)->RunTransfers();
+    return 0;
+}
+
+DWORD WINAPI CCurlHttpClient::SaveThread(void* self) {
+    static_cast<CCurlHttpClient*>(self)->RunSaves();
+    return 0;
+}
+
+void CCurlHttpClient::RunTransfers() {
+    if (InterlockedCompareExchange(&in_->transferRunning, 1, 0) != 0) return;
+    SetEvent(in_->transferStarted);
+    while (!Stopping()) {
+        if (!AdmitRequests()) {
+            Sleep(kIdleWaitMs);
+            continue;
+        }
+        WaitForSockets();
+        int messagesLeft = 0;
+        while (CURLMsg* message = curl_multi_info_read(in_->multi, &messagesLeft)) {
+            if (message->msg == CURLMSG_DONE) FinishTransfer(message->easy_handle, message->data.result);
+        }
+    }
+    InterlockedCompareExchange(&in_->transferRunning, 0, 1);
+    SetEvent(in_->transferStarted);
+}
+
+void CCurlHttpClient::WaitForSockets() {
+    int ready = 0;
+    if (curl_multi_poll(in_->multi, nullptr, 0, kPollWaitMs, &ready) != CURLM_OK) return;
+    int stillRunning = 0;
+    curl_multi_perform(in_->multi, &stillRunning);
+}
+
+bool CCurlHttpClient::AdmitRequests() {
+    std::vector<CCurlHttpRequest*> taken;
+    {
+        CAutoLock guard(&in_->pendingLock);
+        size_t n = std::min(in_->idle.size(), in_->pending.size());
+        taken.assign(in_->pending.begin(), in_->pending.begin() + static_cast<ptrdiff_t>(n));
+        in_->pending.erase(in_->pending.begin(), in_->pending.begin() + static_cast<ptrdiff_t>(n));
+    }
+    for (CCurlHttpRequest* request : taken) {
+        Transfer* transfer = in_->idle.back();
+        in_->idle.pop_back();
+        transfer->errorBuffer[0] = '\0';
+        transfer->response = new CCurlHttpResponse(request);
+        bool prepared = false;
+        if (request->method == kHttpGet)
+            prepared = PrepareGet(transfer);
+        else if (request->method == kHttpPost)
+            prepared = PreparePost(transfer);
+        else
+            strcpy(transfer->errorBuffer, "request method not set");
+        if (prepared && curl_multi_add_handle(in_->multi, transfer->handle) == CURLM_OK) {
+            in_->running.push_back(transfer);
+            continue;
+        }
+        transfer->FreeHeaders();
+        ravlib::LogMessage(ravlib::kLogError, L"fail %hs", request->GetUrl());
+        CCurlHttpResponse* response = transfer->response;
+        transfer->response = nullptr;
+        response->success_ = false;
+        response->errorText_ = transfer->errorBuffer[0] ? transfer->errorBuffer : "request not prepared";
+        ResetHandle(transfer->handle);
+        in_->idle.push_back(transfer);
+        QueueFinished(response);
+    }
+    return !in_->running.empty();
+}
+
+void CCurlHttpClient::FinishTransfer(void* handle, int result) {
+    auto found = std::find_if(in_->running.begin(), in_->running.end(),
+                              [handle](Transfer* t) { return t->handle == handle; });
+    if (found == in_->running.end()) return;
+    Transfer* transfer = *found;
+    in_->running.erase(found);
+    transfer->FreeHeaders();
+
+    CCurlHttpResponse* response = transfer->response;
+    transfer->response = nullptr;
+    long code = 0;
+    bool answered = curl_easy_getinfo(transfer->handle, CURLINFO_RESPONSE_CODE, &code) == CURLE_OK;
+    response->status_ = static_cast<int32_t>(code);
+    response->success_ = result == CURLE_OK && answered && code == 200;
+    if (!response->success_) {
+        if (transfer->errorBuffer[0])
+            response->errorText_ = transfer->errorBuffer;
+        else if (result != CURLE_OK)
+            response->errorText_ = curl_easy_strerror(static_cast<CURLcode>(result));
+        else
+            response->errorText_ = "HTTP status " + std::to_string(code);
+    }
+
+    curl_multi_remove_handle(in_->multi, transfer->handle);
+    ResetHandle(transfer->handle);
+    in_->idle.push_back(transfer);
+    QueueFinished(response);
+}
+
+// A response whose request asks for it is delivered here on the transfer thread and
+// never saved; the others wait for DispatchResponses.
+void CCurlHttpClient::QueueFinished(CCurlHttpResponse* response) {
+    CCurlHttpRequest* request = response->request_;
+    if (request->deliverOnTransferThread) {
+        if (request->callback) request->callback(request->user, response);
+        delete response;
+        return;
+    }
+    CAutoLock guard(&in_->finishedLock);
+    in_->finished.push_back(response);
+}
+
+void CCurlHttpClient::DispatchResponses() {
+    if (Stopping()) return;
+    uint64_t start = ravlib::GetTickMs();
+    std::vector<CCurlHttpResponse*> delivered;
+    {
+        CAutoLock guard(&in_->finishedLock);
+        delivered.swap(in_->finished);
+    }
+    if (delivered.empty()) return;
+    for (CCurlHttpResponse* response : delivered) {
+        CCurlHttpRequest* request = response->request_;
+        if (request->callback) request->callback(request->user, response);
+    }
+    bool queued = false;
+    {
+        CAutoLock guard(&in_->saveLock);
+        for (CCurlHttpResponse* response : delivered) {
+            CCurlHttpRequest* request = response->request_;
+            if (request->saveToFile && response->success_ && !request->filePath.empty()) {
+                in_->saveQueue.push_back(response);
+                queued = true;
+            } else {
+                delete response;
+            }
+        }
+    }
+    if (queued && in_->saveWake) SetEvent(in_->saveWake);
+    uint64_t elapsed = ravlib::GetTickMs() - start;
+    if (elapsed > 1) ravlib::LogMessage(ravlib::kLogInfo, L"time response=%d", static_cast<int>(elapsed));
+}
+
+void CCurlHttpClient::RunSaves() {
+    if (InterlockedCompareExchange(&in_->saveRunning, 1, 0) != 0) return;
+    SetEvent(in_->saveStarted);
+    for (;;) {
+        bool stopping = Stopping();
+        std::vector<CCurlHttpResponse*> work;
+        {
+            CAutoLock guard(&in_->saveLock);
+            work.swap(in_->saveQueue);
+        }
+        for (CCurlHttpResponse* response : work) {
+            SaveResponse(response);
+            delete response;
+        }
+        // What was queued before the stop is still written.
+        if (stopping) break;
+        if (work.empty()) WaitForSingleObject(in_->saveWake, kWorkerWaitMs);
+    }
+    InterlockedCompareExchange(&in_->saveRunning, 0, 1);
+    SetEvent(in_->saveStarted);
+}
+
+void CCurlHttpClient::SaveResponse(CCurlHttpResponse* response) {
+    const wchar_t* path = response->request_->filePath.c_str();
+    if (!FileExists(path)) {
+        wchar_t directory[MAX_PATH + 1];
+        if (DirectoryOfPath(path, directory, MAX_PATH + 1) > 0) CreateDirectoryPath(directory);
+    }
+    std::vector<uint8_t>& body = response->body_;
+    bool written;
+    {
+        ravlib::stream::CFileStream file(path, ravlib::stream::kStreamModeCreate);
+        if (!file.IsOpen()) {
+            ravlib::LogMessage(ravlib::kLogError, L"cannot create %s", path);
+            return;
+        }
+        file.Seek(0, ravlib::stream::SeekBegin);
+        ScrambleWords(body.data(), std::min(body.size(), kScrambledPrefix));
+        int64_t length = static_cast<int64_t>(body.size());
+        written = body.empty() || file.Write(body.data(), length) == length;
+    }
+    if (!written) {
+        // A cut-off copy would only be read as a damaged resource later.
+        DeleteFileW(path);
+        ravlib::LogMessage(ravlib::kLogError, L"cannot write %s", path);
+    }
+}
+
+bool CCurlHttpClient::StopWorkers() {
+    InterlockedExchange(&in_->stop, 1);
+    if (in_->saveWake) SetEvent(in_->saveWake);
+    bool ended = true;
+    for (HANDLE thread : {in_->saveThread, in_->transferThread}) {
+        if (thread && WaitForSingleObject(thread, kWorkerWaitMs) != WAIT_OBJECT_0) ended = false;
+    }
+    return ended;
+}
+
+void CCurlHttpClient::Shutdown() {
+    CCurlHttpClient* client;
+    {
+        CAutoLock guard(&InstanceLock());
+        client = g_instance;
+    }
+    if (!client || InterlockedCompareExchange(&client->in_->stop, 1, 0) != 0) return;
+    bool ended = client->StopWorkers();
+    {
+        CAutoLock guard(&InstanceLock());
+        if (g_instance == client) g_instance = nullptr;
+    }
+    if (ended) {
+        delete client;
+    } else {
+        // A worker still uses the handles and queues: they are left to the process's end.
+        ravlib::LogMessage(ravlib::kLogError, L"http workers did not stop");
+    }
+}
