@@ -1,0 +1,185 @@
+#!/usr/bin/env python3
+"""A small HTTP server for the tests, standing in for the content and game servers.
+
+It binds 127.0.0.1 on a free port and writes the port number to --port-file once it
+listens. Paths:
+  /<name>                  a file under --root: 200 with its bytes, else 404
+  /__status/<code>         that status with the body "status <code> page"
+  /__redirect/<path>       302 to /<path>
+  /__slow/<ms>/<path>      waits ms milliseconds, then answers /<path>
+  /__bytes/<n>             200 with n bytes, byte i = (i * 7 + 3) & 0xFF
+  /__raw/<kind>            a damaged answer: truncated, oversized, garbage, empty,
+                           badlength, badchunk, hugeheader
+  /__stats                 JSON: open connections now and at most, requests now and at
+                           most, requests answered (the /__ control paths not counted)
+  /__reset                 zeroes the counts
+POST /__echo answers the request body back. Connections are kept alive.
+"""
+import argparse
+import json
+import os
+import random
+import socketserver
+import sys
+import threading
+import time
+from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
+
+
+class Counts:
+    def __init__(self):
+        self.lock = threading.Lock()
+        self.reset()
+
+    def reset(self):
+        with self.lock:
+            self.connections = 0
+            self.max_connections = 0
+            self.in_flight = 0
+            self.max_in_flight = 0
+            self.requests = 0
+
+    def snapshot(self):
+        with self.lock:
+            return {"connections": self.connections, "max_connections": self.max_connections,
+                    "in_flight": self.in_flight, "max_in_flight": self.max_in_flight,
+                    "requests": self.requests}
+
+
+COUNTS = Counts()
+ROOT = "."
+
+
+def pattern(n):
+    return bytes((i * 7 + 3) & 0xFF for i in range(n))
+
+
+class Handler(BaseHTTPRequestHandler):
+    protocol_version = "HTTP/1.1"
+
+    def log_message(self, *args):
+        pass
+
+    def setup(self):
+        super().setup()
+        with COUNTS.lock:
+            COUNTS.connections += 1
+            COUNTS.max_connections = max(COUNTS.max_connections, COUNTS.connections)
+
+    def finish(self):
+        with COUNTS.lock:
+            COUNTS.connections -= 1
+        try:
+            super().finish()
+        except OSError:
+            pass
+
+    def answer(self, code, body, headers=()):
+        self.send_response(code)
+        self.send_header("Content-Length", str(len(body)))
+        for name, value in headers:
+            self.send_header(name, value)
+        self.end_headers()
+        self.wfile.write(body)
+
+    def raw(self, data):
+        self.wfile.write(data)
+        self.wfile.flush()
+        self.close_connection = True
+
+    def do_POST(self):
+        length = int(self.headers.get("Content-Length", "0"))
+        body = self.rfile.read(length)
+        if self.path == "/__echo":
+            self.answer(200, body)
+        else:
+            self.answer(404, b"no such post target")
+
+    def do_GET(self):
+        path = self.path.split("?", 1)[0]
+        if path == "/__stats":
+            self.answer(200, json.dumps(COUNTS.snapshot()).encode())
+            return
+        if path == "/__reset":
+            COUNTS.reset()
+            self.answer(200, b"reset")
+            return
+        with COUNTS.lock:
+            COUNTS.in_flight += 1
+            COUNTS.max_in_flight = max(COUNTS.max_in_flight, COUNTS.in_flight)
+        try:
+            self.serve(path)
+        finally:
+            with COUNTS.lock:
+                COUNTS.in_flight -= 1
+                COUNTS.requests += 1
+
+    def serve(self, path):
+        parts = path.split("/")
+        if path.startswith("/__slow/") and len(parts) >= 4:
+            time.sleep(int(parts[2]) / 1000.0)
+            path = "/" + "/".join(parts[3:])
+            parts = path.split("/")
+        if path.startswith("/__status/"):
+            code = int(parts[2])
+            self.answer(code, ("status %d page" % code).encode())
+        elif path.startswith("/__redirect/"):
+            self.answer(302, b"moved", [("Location", "/" + "/".join(parts[2:]))])
+        elif path.startswith("/__bytes/"):
+            self.answer(200, pattern(int(parts[2])))
+        elif path.startswith("/__raw/"):
+            self.serve_raw(parts[2])
+        else:
+            self.serve_file(path)
+
+    def serve_raw(self, kind):
+        junk = random.Random(kind).randbytes(4096)
+        if kind == "truncated":
+            self.raw(b"HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n" + junk[:100])
+        elif kind == "oversized":
+            self.raw(b"HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\n" + junk)
+        elif kind == "garbage":
+            self.raw(junk)
+        elif kind == "empty":
+            self.raw(b"")
+        elif kind == "badlength":
+            self.raw(b"HTTP/1.1 200 OK\r\nContent-Length: -5\r\n\r\nabc")
+        elif kind == "badchunk":
+            self.raw(b"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\nzz\r\nabc\r\n")
+        elif kind == "hugeheader":
+            self.raw(b"HTTP/1.1 200 OK\r\nX-Big: " + b"a" * 200000 + b"\r\nContent-Length: 2\r\n\r\nok")
+        else:
+            self.answer(404, b"no such raw kind")
+
+    def serve_file(self, path):
+        name = os.path.normpath(path.lstrip("/"))
+        full = os.path.join(ROOT, name)
+        if name.startswith("..") or os.path.isabs(name) or not os.path.isfile(full):
+            self.answer(404, b"file not found")
+            return
+        with open(full, "rb") as f:
+            self.answer(200, f.read())
+
+
+class Server(ThreadingHTTPServer):
+    daemon_threads = True
+    request_queue_size = 64
+
+
+def main():
+    global ROOT
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--port-file", required=True)
+    parser.add_argument("--root", default=".")
+    args = parser.parse_args()
+    ROOT = args.root
+    server = Server(("127.0.0.1", 0), Handler)
+    temp = args.port_file + ".tmp"
+    with open(temp, "w") as f:
+        f.write(str(server.server_address[1]))
+    os.replace(temp, args.port_file)
+    server.serve_forever()
+
+
+if __name__ == "__main__":
+    sys.exit(main())

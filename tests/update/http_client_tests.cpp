@@ -1,0 +1,407 @@
+// The HTTP client against the local HTTP test server (tests/support/http_test_server.py)
+// over loopback: answers and failures, the pool of ten handles, delivery threads, the
+// save thread's scrambled cache files, shut-down, and damaged answers.
+#include <winsock2.h>
+#include <windows.h>
+#include <tlhelp32.h>
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <algorithm>
+#include <mutex>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "server/scramble.h"
+#include "support/test_support.h"
+#include "update/http_client.h"
+
+using testing_support::ReadFileBytes;
+using testing_support::TempDir;
+
+namespace {
+
+int ServerPort() {
+    const char* port = getenv("LAUNCHER_HTTP_PORT");
+    return port ? atoi(port) : 0;
+}
+
+std::vector<uint8_t> Pattern(size_t n) {
+    std::vector<uint8_t> bytes(n);
+    for (size_t i = 0; i < n; ++i) bytes[i] = static_cast<uint8_t>((i * 7 + 3) & 0xFF);
+    return bytes;
+}
+
+std::string PatternText(size_t n) {
+    std::vector<uint8_t> bytes = Pattern(n);
+    return std::string(bytes.begin(), bytes.end());
+}
+
+std::string Url(const std::string& path) { return "http://127.0.0.1:" + std::to_string(ServerPort()) + path; }
+
+// A plain HTTP/1.0 GET on a socket of our own, for the server's control paths (the
+// client's handles may all be busy). Returns the body.
+std::string ControlGet(const std::string& path) {
+    SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<u_short>(ServerPort()));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    std::string answer;
+    if (connect(s, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
+        std::string request = "GET " + path + " HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n";
+        send(s, request.data(), static_cast<int>(request.size()), 0);
+        char buffer[4096];
+        int got;
+        while ((got = recv(s, buffer, sizeof buffer, 0)) > 0) answer.append(buffer, static_cast<size_t>(got));
+    }
+    closesocket(s);
+    size_t cut = answer.find("\r\n\r\n");
+    return cut == std::string::npos ? std::string() : answer.substr(cut + 4);
+}
+
+int Stat(const std::string& name) {
+    std::string stats = ControlGet("/__stats");
+    size_t at = stats.find("\"" + name + "\": ");
+    return at == std::string::npos ? -1 : atoi(stats.c_str() + at + name.size() + 4);
+}
+
+// A port on which nobody listens.
+int ClosedPort() {
+    SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    int length = sizeof address;
+    getsockname(s, reinterpret_cast<sockaddr*>(&address), &length);
+    closesocket(s);
+    return ntohs(address.sin_port);
+}
+
+int ThreadsOfThisProcess() {
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    THREADENTRY32 entry = {};
+    entry.dwSize = sizeof entry;
+    int count = 0;
+    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry))
+        if (entry.th32OwnerProcessID == GetCurrentProcessId()) ++count;
+    CloseHandle(snapshot);
+    return count;
+}
+
+struct Answer {
+    int32_t tag;
+    bool success;
+    int32_t status;
+    std::string body;
+    std::string errorText;
+    DWORD threadId;
+    bool fileExistedAtCallback;
+};
+
+// Collects what the callbacks saw.
+class Recorder {
+public:
+    static void Record(void* user, CCurlHttpResponse* response) {
+        Recorder* self = static_cast<Recorder*>(user);
+        CCurlHttpRequest* request = response->GetRequest();
+        Answer answer;
+        answer.tag = request->GetTag();
+        answer.success = response->GetSuccess();
+        answer.status = response->GetStatus();
+        answer.body.assign(reinterpret_cast<const char*>(response->GetBody()), response->GetBodyLength());
+        answer.errorText = response->GetErrorText();
+        answer.threadId = GetCurrentThreadId();
+        answer.fileExistedAtCallback =
+            !request->filePath.empty() && GetFileAttributesW(request->filePath.c_str()) != INVALID_FILE_ATTRIBUTES;
+        std::lock_guard<std::mutex> guard(self->lock_);
+        self->answers_.push_back(answer);
+    }
+
+    size_t Count() {
+        std::lock_guard<std::mutex> guard(lock_);
+        return answers_.size();
+    }
+    std::vector<Answer> Answers() {
+        std::lock_guard<std::mutex> guard(lock_);
+        std::vector<Answer> copy = answers_;
+        std::sort(copy.begin(), copy.end(), [](const Answer& a, const Answer& b) { return a.tag < b.tag; });
+        return copy;
+    }
+
+private:
+    std::mutex lock_;
+    std::vector<Answer> answers_;
+};
+
+class HttpClientTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_NE(ServerPort(), 0) << "LAUNCHER_HTTP_PORT is not set";
+        WSADATA data;
+        WSAStartup(MAKEWORD(2, 2), &data);
+        ControlGet("/__reset");
+        client_ = CCurlHttpClient::GetInstance();
+        ASSERT_NE(client_, nullptr);
+        ASSERT_TRUE(client_->StartWorkers());
+    }
+    void TearDown() override {
+        CCurlHttpClient::Shutdown();
+        WSACleanup();
+    }
+
+    CCurlHttpRequest* NewGet(const std::string& path, int32_t tag, const std::wstring& filePath = L"") {
+        CCurlHttpRequest* request = new CCurlHttpRequest;
+        request->SetUrl(path.compare(0, 7, "http://") == 0 ? path.c_str() : Url(path).c_str());
+        request->SetMethod(kHttpGet);
+        request->SetCallback(Recorder::Record, &recorder_);
+        request->SetContext("token", tag, 1, 2, 3);
+        request->filePath = filePath;
+        return request;
+    }
+
+    void Add(CCurlHttpRequest* request) { ASSERT_EQ(client_->AddRequest(request), 0); }
+
+    // Dispatches on this thread until count answers arrived (at most 60 s).
+    bool DispatchUntil(size_t count) {
+        for (int i = 0; i < 6000 && recorder_.Count() < count; ++i) {
+            client_->DispatchResponses();
+            Sleep(10);
+        }
+        return recorder_.Count() >= count;
+    }
+
+    CCurlHttpClient* client_ = nullptr;
+    Recorder recorder_;
+};
+
+bool WaitForFile(const std::wstring& path) {
+    for (int i = 0; i < 2000; ++i) {
+        if (GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES) return true;
+        Sleep(10);
+    }
+    return false;
+}
+
+TEST_F(HttpClientTest, AnswersCarryStatusBodyAndSuccessOnlyFor200) {
+    std::wstring root = testing_support::FromUtf8(getenv("LAUNCHER_HTTP_ROOT"));
+    std::replace(root.begin(), root.end(), L'/', L'\\');
+    ASSERT_TRUE(testing_support::WriteFileBytes(L"Z:" + root + L"\\hello.txt", "hello", 5));
+    std::string refused = "http://127.0.0.1:" + std::to_string(ClosedPort()) + "/x";
+
+    struct Case {
+        std::string path;
+        bool success;
+        int32_t status;
+        std::string body;
+    } cases[] = {
+        {"/hello.txt", true, 200, "hello"},
+        {"/__bytes/5000", true, 200, PatternText(5000)},
+        {"/__status/404", false, 404, "status 404 page"},
+        {"/missing.txt", false, 404, "file not found"},
+        {"/__status/500", false, 500, "status 500 page"},
+        {"/__status/204", false, 204, ""},
+        {"/__redirect/hello.txt", true, 200, "hello"},
+        {"/__redirect/__redirect/__status/404", false, 404, "status 404 page"},
+        {refused, false, 0, ""},
+    };
+    const int32_t n = static_cast<int32_t>(sizeof cases / sizeof cases[0]);
+    for (int32_t i = 0; i < n; ++i) Add(NewGet(cases[i].path, i));
+    ASSERT_TRUE(DispatchUntil(n));
+
+    std::vector<Answer> answers = recorder_.Answers();
+    ASSERT_EQ(answers.size(), static_cast<size_t>(n));
+    for (int32_t i = 0; i < n; ++i) {
+        SCOPED_TRACE(cases[i].path);
+        EXPECT_EQ(answers[i].success, cases[i].success);
+        EXPECT_EQ(answers[i].status, cases[i].status);
+        EXPECT_EQ(answers[i].body, cases[i].body);
+        EXPECT_EQ(answers[i].errorText.empty(), cases[i].success);
+        EXPECT_EQ(answers[i].threadId, GetCurrentThreadId());
+    }
+}
+
+TEST_F(HttpClientTest, UnsetOrUnknownMethodFailsWithoutTouchingTheNetwork) {
+    for (int32_t method : {static_cast<int32_t>(kHttpMethodUnset), 7, -1}) {
+        CCurlHttpRequest* request = NewGet("/__bytes/10", method);
+        request->SetMethod(method);
+        Add(request);
+    }
+    ASSERT_TRUE(DispatchUntil(3));
+    for (const Answer& answer : recorder_.Answers()) {
+        EXPECT_FALSE(answer.success);
+        EXPECT_EQ(answer.status, 0);
+        EXPECT_FALSE(answer.errorText.empty());
+    }
+    EXPECT_EQ(Stat("requests"), 0);
+}
+
+TEST_F(HttpClientTest, PostSendsBodyAndHeaderLines) {
+    CCurlHttpRequest* request = NewGet("/__echo", 1);
+    request->SetMethod(kHttpPost);
+    const char body[] = "a\0b=c&d";
+    request->postBody.assign(body, body + sizeof body - 1);
+    request->headerLines.push_back("X-Test: 1");
+    Add(request);
+    ASSERT_TRUE(DispatchUntil(1));
+    Answer answer = recorder_.Answers()[0];
+    EXPECT_TRUE(answer.success);
+    EXPECT_EQ(answer.body, std::string(body, sizeof body - 1));
+}
+
+TEST_F(HttpClientTest, ElevenRequestsStartTenAndTheEleventhWhenAHandleReturns) {
+    for (int32_t i = 0; i < 11; ++i) Add(NewGet("/__slow/3000/__bytes/64", i));
+    int inFlight = 0;
+    for (int i = 0; i < 1000 && (inFlight = Stat("in_flight")) < 10; ++i) Sleep(10);
+    ASSERT_EQ(inFlight, 10);
+    Sleep(500);
+    EXPECT_EQ(Stat("in_flight"), 10);
+    EXPECT_EQ(Stat("requests"), 0);
+
+    ASSERT_TRUE(DispatchUntil(11));
+    for (const Answer& answer : recorder_.Answers()) EXPECT_TRUE(answer.success) << answer.tag;
+    EXPECT_EQ(Stat("max_in_flight"), 10);
+    EXPECT_EQ(Stat("requests"), 11);
+}
+
+TEST_F(HttpClientTest, SaveThreadStoresSuccessfulBodiesScrambledAfterTheirCallbacks) {
+    TempDir dir;
+    const size_t sizes[] = {0, 3, 7, 100, 256, 257, 5000};
+    const int32_t n = static_cast<int32_t>(sizeof sizes / sizeof sizes[0]);
+    std::vector<std::wstring> paths;
+    for (int32_t i = 0; i < n; ++i) {
+        paths.push_back(dir.path() + L"a\\b/c\\file" + std::to_wstring(i) + L".bin");
+        Add(NewGet("/__bytes/" + std::to_string(sizes[i]), i, paths.back()));
+    }
+    // Failed or unwanted bodies are never written.
+    std::wstring failedPath = dir.path() + L"failed.bin";
+    std::wstring unwantedPath = dir.path() + L"unwanted.bin";
+    Add(NewGet("/__status/404", n, failedPath));
+    CCurlHttpRequest* unwanted = NewGet("/__bytes/10", n + 1, unwantedPath);
+    unwanted->SetSaveToFile(false);
+    Add(unwanted);
+
+    ASSERT_TRUE(DispatchUntil(n + 2));
+    std::vector<Answer> answers = recorder_.Answers();
+    for (int32_t i = 0; i < n; ++i) {
+        SCOPED_TRACE(sizes[i]);
+        EXPECT_EQ(answers[i].body, PatternText(sizes[i]));
+        EXPECT_FALSE(answers[i].fileExistedAtCallback);
+        ASSERT_TRUE(WaitForFile(paths[i]));
+    }
+    // Shut-down writes whatever is still queued, so afterwards every file is complete.
+    CCurlHttpClient::Shutdown();
+    for (int32_t i = 0; i < n; ++i) {
+        SCOPED_TRACE(sizes[i]);
+        std::vector<uint8_t> expected = Pattern(sizes[i]);
+        ScrambleWords(expected.data(), std::min<size_t>(expected.size(), 256));
+        EXPECT_EQ(ReadFileBytes(paths[i]), expected);
+    }
+    EXPECT_EQ(GetFileAttributesW(failedPath.c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(GetFileAttributesW(unwantedPath.c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
+TEST_F(HttpClientTest, DeliveryOnTheTransferThreadNeverSaves) {
+    TempDir dir;
+    std::wstring path = dir.path() + L"direct.bin";
+    CCurlHttpRequest* request = NewGet("/__bytes/300", 1, path);
+    request->SetDeliverOnTransferThread(true);
+    request->SetSaveToFile(true);
+    Add(request);
+    for (int i = 0; i < 6000 && recorder_.Count() < 1; ++i) Sleep(10);
+    ASSERT_EQ(recorder_.Count(), 1u);
+    Answer answer = recorder_.Answers()[0];
+    EXPECT_TRUE(answer.success);
+    EXPECT_NE(answer.threadId, GetCurrentThreadId());
+    client_->DispatchResponses();
+    CCurlHttpClient::Shutdown();
+    EXPECT_EQ(GetFileAttributesW(path.c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
+struct ShutdownProbe {
+    CCurlHttpClient* client;
+    HANDLE inCallback;
+    int32_t refusedWith = 0;
+};
+
+void AddUntilRefused(void* user, CCurlHttpResponse*) {
+    ShutdownProbe* probe = static_cast<ShutdownProbe*>(user);
+    SetEvent(probe->inCallback);
+    for (int i = 0; i < 2000; ++i) {
+        CCurlHttpRequest* request = new CCurlHttpRequest;
+        request->SetUrl("http://127.0.0.1:1/never");
+        int32_t result = probe->client->AddRequest(request);
+        if (result != 0) {
+            probe->refusedWith = result;
+            delete request;
+            return;
+        }
+        Sleep(5);
+    }
+}
+
+TEST_F(HttpClientTest, AddRequestAfterShutdownBeganIsRefusedWithOne) {
+    ShutdownProbe probe;
+    probe.client = client_;
+    probe.inCallback = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    CCurlHttpRequest* request = NewGet("/__bytes/1", 1);
+    request->SetDeliverOnTransferThread(true);
+    request->SetCallback(AddUntilRefused, &probe);
+    Add(request);
+    ASSERT_EQ(WaitForSingleObject(probe.inCallback, 30000), WAIT_OBJECT_0);
+    CCurlHttpClient::Shutdown();
+    EXPECT_EQ(probe.refusedWith, 1);
+    CloseHandle(probe.inCallback);
+}
+
+TEST_F(HttpClientTest, StartWorkersTwiceIsRefusedAndStartsNoThread) {
+    int before = ThreadsOfThisProcess();
+    EXPECT_FALSE(client_->StartWorkers());
+    EXPECT_EQ(ThreadsOfThisProcess(), before);
+    Add(NewGet("/__bytes/10", 1));
+    ASSERT_TRUE(DispatchUntil(1));
+    EXPECT_TRUE(recorder_.Answers()[0].success);
+}
+
+TEST_F(HttpClientTest, DamagedAnswersFailCleanlyAndTheHandlesStayUsable) {
+    TempDir dir;
+    const char* const damaged[] = {"truncated", "garbage", "empty", "badlength", "badchunk", "hugeheader"};
+    const char* const anything[] = {"/__raw/oversized", "/__bytes/70000", "/__status/404",
+                                    "/__redirect/__raw/garbage", "/__slow/50/__bytes/3"};
+    std::mt19937 random(20261210);
+    std::vector<std::string> paths;
+    for (const char* kind : damaged) paths.push_back(std::string("/__raw/") + kind);
+    for (int i = 0; i < 40; ++i) {
+        if (random() % 2)
+            paths.push_back(std::string("/__raw/") + damaged[random() % 6]);
+        else
+            paths.push_back(anything[random() % 5]);
+    }
+    const int32_t n = static_cast<int32_t>(paths.size());
+    for (int32_t i = 0; i < n; ++i) Add(NewGet(paths[i], i, dir.path() + std::to_wstring(i) + L".bin"));
+    ASSERT_TRUE(DispatchUntil(n));
+    std::vector<Answer> answers = recorder_.Answers();
+    for (int32_t i = 0; i < n; ++i) {
+        if (paths[i].find("/__raw/") != 0 || paths[i] == "/__raw/oversized") continue;
+        SCOPED_TRACE(paths[i]);
+        EXPECT_FALSE(answers[i].success);
+        EXPECT_FALSE(answers[i].errorText.empty());
+    }
+
+    // The same handles still fetch afterwards.
+    for (int32_t i = n; i < n + 12; ++i) Add(NewGet("/__bytes/100", i));
+    ASSERT_TRUE(DispatchUntil(n + 12));
+    answers = recorder_.Answers();
+    for (int32_t i = n; i < n + 12; ++i) EXPECT_TRUE(answers[i].success);
+
+    CCurlHttpClient::Shutdown();
+    for (int32_t i = 0; i < n; ++i) {
+        bool saved = GetFileAttributesW((dir.path() + std::to_wstring(i) + L".bin").c_str()) != INVALID_FILE_ATTRIBUTES;
+        EXPECT_EQ(saved, answers[i].success) << paths[i];
+    }
+}
+
+}  // namespace
