@@ -50,12 +50,16 @@ COUNTS = Counts()
 ROOT = "."
 
 
+PATTERN_PERIOD = bytes((i * 7 + 3) & 0xFF for i in range(256))
+
+
 def pattern(n):
-    return bytes((i * 7 + 3) & 0xFF for i in range(n))
+    return (PATTERN_PERIOD * (n // 256 + 1))[:n]
 
 
 class Handler(BaseHTTPRequestHandler):
     protocol_version = "HTTP/1.1"
+    disable_nagle_algorithm = True
 
     def log_message(self, *args):
         pass
