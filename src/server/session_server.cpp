@@ -1,5 +1,7 @@
 #include "server/session_server.h"
 
+#include <utility>
+
 #include <string.h>
 #include <wchar.h>
 
@@ -14,6 +16,7 @@
 #include "server/file_dictionary.h"
 #include "server/file_server.h"
 #include "server/scramble.h"
+#include "update/http_client.h"
 
 using ravlib::GetTickMs;
 using ravlib::LogMessage;
@@ -25,6 +28,9 @@ using ravlib::sync::lock::CAutoLock;
 namespace {
 
 std::atomic<uint32_t> g_nextClientId{1};
+// The server that exists, so that a transfer finished after its server was deleted is
+// dropped instead of reaching freed memory.
+std::atomic<CSessionServer*> g_liveServer{nullptr};
 
 // Copies source (null: empty) into destination[capacity], cut to fit and terminated;
 // returns the length copied.
@@ -176,6 +182,7 @@ void CSessionClient::HandleGetFile(PacketReader& reader) {
         return;
 
     LogMessage(kLogInfo, L"gets file %s,tick=%u", localName, static_cast<unsigned>(GetTickMs()));
+    if (server_) server_->RequestRemoteFile(address, path, id_, request);
 }
 
 bool CSessionClient::SendCachedFile(const wchar_t* path, uint32_t expected,
@@ -252,10 +259,82 @@ CSessionServer::CSessionServer() {
     SetName(L"会话");
     defaultLocalDir_[0] = 0;
     defaultResourceBase_[0] = 0;
+    g_liveServer = this;
 }
 
 CSessionServer::~CSessionServer() {
     Stop();
+    CSessionServer* self = this;
+    g_liveServer.compare_exchange_strong(self, nullptr);
+}
+
+void CSessionServer::OnThreadStart() {
+    dataThreadId_ = GetCurrentThreadId();
+}
+
+void CSessionServer::Process() {
+    CCustomServerSocket::Process();
+    CCurlHttpClient* http = CCurlHttpClient::GetInstance();
+    if (http) http->DispatchResponses();
+    std::vector<RemoteReply> replies;
+    {
+        CAutoLock guard(&repliesLock_);
+        replies.swap(pendingReplies_);
+    }
+    for (const RemoteReply& reply : replies) AnswerRemoteReply(reply, reply.body.data(), reply.body.size());
+}
+
+void CSessionServer::RequestRemoteFile(const char* address, const wchar_t* localPath,
+                                       uint32_t clientId, const FileRequestContext& request) {
+    CCurlHttpClient* http = CCurlHttpClient::GetInstance();
+    if (!http) return;
+    CCurlHttpRequest* fetch = new CCurlHttpRequest;
+    fetch->SetUrl(address);
+    fetch->SetMethod(kHttpGet);
+    fetch->filePath = localPath;
+    fetch->SetContext(request.token, static_cast<int32_t>(clientId), request.word1, request.word2,
+                      request.word3);
+    fetch->SetCallback(OnRemoteFile, this);
+    if (http->AddRequest(fetch) != 0) delete fetch;
+}
+
+void CSessionServer::OnRemoteFile(void* user, CCurlHttpResponse* response) {
+    CSessionServer* server = static_cast<CSessionServer*>(user);
+    if (!server || server != g_liveServer.load() || !response || !response->GetRequest()) return;
+    const CCurlHttpRequest* request = response->GetRequest();
+    RemoteReply reply;
+    reply.clientId = static_cast<uint32_t>(request->GetTag());
+    reply.failed = !response->GetSuccess();
+    reply.localPath = request->filePath;
+    reply.address = request->GetUrl();
+    reply.token = request->GetLabel();
+    reply.words[0] = request->GetParam1();
+    reply.words[1] = request->GetParam2();
+    reply.words[2] = request->GetParam3();
+    if (GetCurrentThreadId() == server->dataThreadId_) {
+        // The common case: the body is answered from where it lies.
+        server->AnswerRemoteReply(reply, response->GetBody(), response->GetBodyLength());
+        return;
+    }
+    reply.body.assign(response->GetBody(), response->GetBody() + response->GetBodyLength());
+    CAutoLock guard(&server->repliesLock_);
+    server->pendingReplies_.push_back(std::move(reply));
+}
+
+void CSessionServer::AnswerRemoteReply(const RemoteReply& reply, const uint8_t* body, size_t length) {
+    CSessionClient* client = FindConnectedClient(reply.clientId);
+    if (!client) return;
+    const FileRequestContext context = {reply.words[0], reply.words[1], reply.words[2], reply.token.c_str()};
+    client->SendRemoteReply(reply.failed, reply.localPath.c_str(), reply.address.c_str(), body,
+                            static_cast<uint32_t>(length), context);
+}
+
+CSessionClient* CSessionServer::FindConnectedClient(uint32_t id) {
+    for (int32_t i = clients_.Count() - 1; i >= 0; --i) {
+        CSessionClient* client = static_cast<CSessionClient*>(clients_[i]);
+        if (client->IsConnected() && client->Id() == id) return client;
+    }
+    return nullptr;
 }
 
 CCustomServerClientSocket* CSessionServer::CreateClient(SOCKET handle, const sockaddr_in* peer) {

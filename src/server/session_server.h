@@ -13,9 +13,14 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include <string>
+#include <vector>
+
+#include "ravlib/lock.h"
 #include "server/relay_socket.h"
 #include "server/server_socket.h"
 
+class CCurlHttpResponse;
 class CSessionServer;
 
 // The fields of a GetFile request that its reply echoes.
@@ -88,6 +93,9 @@ public:
     ~CSessionServer() override;
 
     CCustomServerClientSocket* CreateClient(SOCKET handle, const sockaddr_in* peer) override;
+    // The pass over the connections, then the finished transfers of the HTTP client.
+    void Process() override;
+    void OnThreadStart() override;
     // A disconnected connection stays (answering nothing) for kLingerMs before it is
     // deleted.
     void ProcessClients() override;
@@ -96,7 +104,33 @@ public:
     void SetDefaultLocalDir(const wchar_t* directory);
     void SetDefaultResourceBase(const char* address);
 
+    // Hands the fetch of address to the HTTP client, which saves a successful body at
+    // localPath; the reply follows in OnRemoteFile. Nothing happens without an HTTP
+    // client.
+    void RequestRemoteFile(const char* address, const wchar_t* localPath, uint32_t clientId,
+                           const FileRequestContext& request);
+    // The HTTP client's callback (user = the server).
+    static void OnRemoteFile(void* user, CCurlHttpResponse* response);
+
 private:
+    // A finished transfer delivered on another thread than the data thread, answered by
+    // the data thread's next pass.
+    struct RemoteReply {
+        uint32_t clientId;
+        bool failed;
+        std::wstring localPath;
+        std::string address;
+        std::vector<uint8_t> body;  // only while it waits in pendingReplies_
+        std::string token;
+        uint32_t words[3];
+    };
+
+    void AnswerRemoteReply(const RemoteReply& reply, const uint8_t* body, size_t length);
+    CSessionClient* FindConnectedClient(uint32_t id);
+
+    DWORD dataThreadId_ = 0;
+    ravlib::sync::lock::CCSLock repliesLock_;
+    std::vector<RemoteReply> pendingReplies_;
     ravlib::sync::lock::CCSLock defaultsLock_;
     wchar_t defaultLocalDir_[kLocalDirChars];
     char defaultResourceBase_[kResourceBaseBytes];

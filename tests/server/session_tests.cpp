@@ -9,8 +9,7 @@
 #include <string>
 #include <vector>
 
-#include <zlib.h>
-
+#include "file_service_test_support.h"
 #include "net_test_support.h"
 #include "ravlib/stream.h"
 #include "server/file_dictionary.h"
@@ -20,6 +19,7 @@
 #include "server/suffix_list.h"
 #include "support/test_support.h"
 
+using namespace filetest;
 using namespace nettest;
 using testing_support::ReadFileBytes;
 using testing_support::TempDir;
@@ -29,23 +29,6 @@ using testing_support::WriteFileBytes;
 namespace {
 
 const char kBase[] = "http://cdn.test/res/";
-
-uint32_t Crc(const std::string& content) {
-    return static_cast<uint32_t>(
-        crc32(0, reinterpret_cast<const Bytef*>(content.data()), static_cast<uInt>(content.size())));
-}
-
-std::string Pattern(size_t size) {
-    std::string bytes(size, '\0');
-    for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>(PatternByte(i));
-    return bytes;
-}
-
-// Writes content at path as the cache holds it: its first 256 bytes scrambled.
-bool WriteCached(const std::wstring& path, std::string content) {
-    ScrambleWords(&content[0], content.size() < 256 ? content.size() : 256);
-    return WriteFileBytes(path, content.data(), content.size());
-}
 
 struct Reply {
     uint32_t words[3];
@@ -88,12 +71,7 @@ protected:
         WSACleanup();
     }
 
-    std::wstring CachePath(const std::string& name) {
-        std::wstring path = cache.path() + testing_support::FromUtf8(name);
-        for (wchar_t& ch : path)
-            if (ch == L'/') ch = L'\\';
-        return path;
-    }
+    std::wstring CachePath(const std::string& name) { return filetest::CachePath(cache.path(), name); }
     // Stores content as the cache holds it (scrambled), creating directories.
     void Put(const std::string& name, const std::string& content) {
         const std::wstring path = CachePath(name);
@@ -101,12 +79,6 @@ protected:
              slash = path.find(L'\\', slash + 1))
             CreateDirectoryW(path.substr(0, slash).c_str(), nullptr);
         ASSERT_TRUE(WriteCached(path, content));
-    }
-    void List(const std::string& name, uint32_t value) {
-        std::string record(1, static_cast<char>(name.size()));
-        record += name;
-        record += U32(value);
-        FileDictionaryAddRecords(reinterpret_cast<const uint8_t*>(record.data()), record.size());
     }
     void Open(TestClient& client) {
         ASSERT_TRUE(client.Connect(port));
