@@ -191,6 +191,7 @@ bool CCurlHttpClient::PrepareGet(Transfer* transfer) {
            curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L) == CURLE_OK &&
            curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, AppendBody) == CURLE_OK &&
            curl_easy_setopt(curl, CURLOPT_HTTPGET, 1L) == CURLE_OK &&
+           curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 1L) == CURLE_OK &&
            curl_easy_setopt(curl, CURLOPT_AUTOREFERER, 1L) == CURLE_OK &&
            curl_easy_setopt(curl, CURLOPT_WRITEDATA, &transfer->response->body_) == CURLE_OK &&
            curl_easy_setopt(curl, CURLOPT_TIMEOUT, static_cast<long>(totalTimeout_)) == CURLE_OK &&
