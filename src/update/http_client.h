@@ -122,7 +122,7 @@ public:
     bool StartWorkers();
 
     // Takes the request and queues it: 0. Once Shutdown has begun: 1, and the request
-    // stays the caller's.
+    // stays the caller's; -1 for a null request.
     int32_t AddRequest(CCurlHttpRequest* request);
 
     // Delivers every finished response to its callback on the calling thread, then hands
