@@ -87,15 +87,30 @@ private:
 
 class CSessionServer : public CCustomServerSocket {
 public:
-    enum { kLocalDirChars = 260, kResourceBaseBytes = 128, kLingerMs = 300000 };
+    enum {
+        kLocalDirChars = 260,
+        kResourceBaseBytes = 128,
+        kLingerMs = 300000,
+        // The longest wait of the data thread for traffic between two passes, and the
+        // most connections it watches while it waits (beyond those it only polls).
+        kTrafficWaitMs = 10,
+        kWatchedSockets = 1024,
+        // The kernel send buffer of a game connection: a cached file of 1 MiB leaves in
+        // a few sends instead of dozens.
+        kSendBufferBytes = 1024 * 1024,
+    };
 
     CSessionServer();
     ~CSessionServer() override;
 
     CCustomServerClientSocket* CreateClient(SOCKET handle, const sockaddr_in* peer) override;
-    // The pass over the connections, then the finished transfers of the HTTP client.
+    // The pass over the connections, the finished transfers of the HTTP client, then a
+    // wait of at most kTrafficWaitMs until a connection has bytes to read or room for
+    // its queued replies (none after a pass that moved bytes). The data thread thus
+    // sleeps only while nothing happens, and answers a request as soon as it arrives.
     void Process() override;
     void OnThreadStart() override;
+    void OnClientAccepted(CCustomServerClientSocket* client) override;
     // A disconnected connection stays (answering nothing) for kLingerMs before it is
     // deleted.
     void ProcessClients() override;
@@ -126,6 +141,7 @@ private:
     };
 
     void AnswerRemoteReply(const RemoteReply& reply, const uint8_t* body, size_t length);
+    void WaitForTraffic(uint64_t passStart);
     CSessionClient* FindConnectedClient(uint32_t id);
 
     DWORD dataThreadId_ = 0;
