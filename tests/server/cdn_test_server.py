@@ -33,6 +33,8 @@ def pattern(size):
 
 class Handler(http.server.BaseHTTPRequestHandler):
     protocol_version = "HTTP/1.1"
+    # Headers and body leave at once, not held back waiting for an acknowledgement.
+    disable_nagle_algorithm = True
 
     def log_message(self, *args):
         pass
