@@ -173,19 +173,22 @@ bool CCurlHttpClient::ApplyCommonOptions(void* handle, char* errorBuffer) {
     return true;
 }
 
+// Appends each line to the list; false (the list keeping what it had) when memory runs out.
+static bool AppendHeaderLines(curl_slist** headers, const std::vector<std::string>& lines) {
+    for (const std::string& line : lines) {
+        curl_slist* grown = curl_slist_append(*headers, line.c_str());
+        if (!grown) return false;
+        *headers = grown;
+    }
+    return true;
+}
+
 bool CCurlHttpClient::PrepareGet(Transfer* transfer) {
     CURL* curl = transfer->handle;
     CCurlHttpRequest* request = transfer->response->request_;
-    for (const std::string& line : request->headerLines) {
-        curl_slist* grown = curl_slist_append(transfer->headers, line.c_str());
-        if (!grown) return false;
-        transfer->headers = grown;
-    }
-    for (const char* line : {"Connection: keep-alive", "Keep-alive: 300"}) {
-        curl_slist* grown = curl_slist_append(transfer->headers, line);
-        if (!grown) return false;
-        transfer->headers = grown;
-    }
+    if (!AppendHeaderLines(&transfer->headers, request->headerLines)) return false;
+    if (!AppendHeaderLines(&transfer->headers, {"Connection: keep-alive", "Keep-alive: 300"}))
+        return false;
     return curl_easy_setopt(curl, CURLOPT_HTTPHEADER, transfer->headers) == CURLE_OK &&
            curl_easy_setopt(curl, CURLOPT_URL, request->url.c_str()) == CURLE_OK &&
            curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L) == CURLE_OK &&
@@ -202,11 +205,7 @@ bool CCurlHttpClient::PrepareGet(Transfer* transfer) {
 bool CCurlHttpClient::PreparePost(Transfer* transfer) {
     CURL* curl = transfer->handle;
     CCurlHttpRequest* request = transfer->response->request_;
-    for (const std::string& line : request->headerLines) {
-        curl_slist* grown = curl_slist_append(transfer->headers, line.c_str());
-        if (!grown) return false;
-        transfer->headers = grown;
-    }
+    if (!AppendHeaderLines(&transfer->headers, request->headerLines)) return false;
     static const char kEmpty[] = "";
     const void* body = request->postBody.empty() ? kEmpty : static_cast<const void*>(request->postBody.data());
     if (curl_easy_setopt(curl, CURLOPT_HTTPHEADER, transfer->headers) != CURLE_OK ||
