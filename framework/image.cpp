@@ -3,6 +3,18 @@
 #include <ole2.h>
 #include <gdiplus.h>
 
+// A 32-bit DIB section whose first row is the top one.
+static HBITMAP CreateTopDownDib(int width, int height, void** bits) {
+    BITMAPINFO info = {};
+    info.bmiHeader.biSize = sizeof(info.bmiHeader);
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = -height;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    return CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, bits, nullptr, 0);
+}
+
 HRESULT CImage::Load(IStream* stream) {
     Destroy();
     if (!stream) return E_POINTER;
@@ -12,15 +24,8 @@ HRESULT CImage::Load(IStream* stream) {
     int height = static_cast<int>(decoded.GetHeight());
     if (width <= 0 || height <= 0) return E_FAIL;
 
-    BITMAPINFO info = {};
-    info.bmiHeader.biSize = sizeof(info.bmiHeader);
-    info.bmiHeader.biWidth = width;
-    info.bmiHeader.biHeight = -height;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    info.bmiHeader.biCompression = BI_RGB;
     void* bits = nullptr;
-    HBITMAP bitmap = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    HBITMAP bitmap = CreateTopDownDib(width, height, &bits);
     if (!bitmap) return E_OUTOFMEMORY;
 
     Gdiplus::BitmapData data = {};
@@ -68,14 +73,8 @@ BOOL CImage::Draw(HDC dc, int x, int y, int width, int height) const {
     BOOL drawn;
     if (hasAlpha_) {
         if (!premultiplied_) {
-            BITMAPINFO info = {};
-            info.bmiHeader.biSize = sizeof(info.bmiHeader);
-            info.bmiHeader.biWidth = width_;
-            info.bmiHeader.biHeight = -height_;
-            info.bmiHeader.biPlanes = 1;
-            info.bmiHeader.biBitCount = 32;
             void* bits = nullptr;
-            premultiplied_ = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+            premultiplied_ = CreateTopDownDib(width_, height_, &bits);
             if (premultiplied_) {
                 const uint8_t* from = bits_;
                 uint8_t* to = static_cast<uint8_t*>(bits);
