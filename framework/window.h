@@ -1,0 +1,111 @@
+// CWnd: one C++ object per window, its messages through a virtual window procedure.
+// Windows made by CreateEx or a dialog are ours from their very first message; existing
+// windows (dialog items, controls) are taken over with SubclassWindow.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+class CWnd {
+public:
+    CWnd() = default;
+    virtual ~CWnd();
+    CWnd(const CWnd&) = delete;
+    CWnd& operator=(const CWnd&) = delete;
+
+    HWND m_hWnd = nullptr;
+    HWND GetSafeHwnd() const { return m_hWnd; }
+
+    // Creates the window with this object attached before WM_NCCREATE.
+    BOOL CreateEx(DWORD exStyle, const wchar_t* className, const wchar_t* windowName, DWORD style,
+                  const RECT& rect, HWND parent, UINT_PTR idOrMenu, void* createParam = nullptr);
+    BOOL SubclassWindow(HWND window);
+    BOOL SubclassDlgItem(UINT id, CWnd* parent);
+    HWND UnsubclassWindow();
+    BOOL DestroyWindow();
+
+    // The object attached to a window of this process, or null.
+    static CWnd* FromHandlePermanent(HWND window);
+
+    // Seen by the modal loop for every message to this window or its children before
+    // dispatch; true means the message is handled.
+    virtual BOOL PreTranslateMessage(MSG* message);
+
+    // Thin conveniences over the window handle.
+    LRESULT SendMessage(UINT message, WPARAM wParam = 0, LPARAM lParam = 0) const {
+        return ::SendMessageW(m_hWnd, message, wParam, lParam);
+    }
+    BOOL PostMessage(UINT message, WPARAM wParam = 0, LPARAM lParam = 0) const {
+        return ::PostMessageW(m_hWnd, message, wParam, lParam);
+    }
+    BOOL ShowWindow(int command) const { return ::ShowWindow(m_hWnd, command); }
+    BOOL IsWindowVisible() const { return ::IsWindowVisible(m_hWnd); }
+    BOOL MoveWindow(int x, int y, int width, int height, BOOL repaint = TRUE) const {
+        return ::MoveWindow(m_hWnd, x, y, width, height, repaint);
+    }
+    BOOL MoveWindow(const RECT& rect, BOOL repaint = TRUE) const {
+        return ::MoveWindow(m_hWnd, rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top,
+                            repaint);
+    }
+    BOOL SetWindowPos(HWND insertAfter, int x, int y, int width, int height, UINT flags) const {
+        return ::SetWindowPos(m_hWnd, insertAfter, x, y, width, height, flags);
+    }
+    RECT GetClientRect() const;
+    RECT GetWindowRect() const;
+    BOOL Invalidate(BOOL erase = TRUE) const { return ::InvalidateRect(m_hWnd, nullptr, erase); }
+    BOOL UpdateWindow() const { return ::UpdateWindow(m_hWnd); }
+    UINT_PTR SetTimer(UINT_PTR id, UINT milliseconds) const { return ::SetTimer(m_hWnd, id, milliseconds, nullptr); }
+    BOOL KillTimer(UINT_PTR id) const { return ::KillTimer(m_hWnd, id); }
+    DWORD GetStyle() const { return static_cast<DWORD>(::GetWindowLongPtrW(m_hWnd, GWL_STYLE)); }
+    DWORD GetExStyle() const { return static_cast<DWORD>(::GetWindowLongPtrW(m_hWnd, GWL_EXSTYLE)); }
+    BOOL ModifyStyle(DWORD remove, DWORD add, UINT swpFlags = 0) const;
+    BOOL ModifyStyleEx(DWORD remove, DWORD add, UINT swpFlags = 0) const;
+    HWND GetDlgItem(int id) const { return ::GetDlgItem(m_hWnd, id); }
+    int GetDlgCtrlID() const { return ::GetDlgCtrlID(m_hWnd); }
+    HWND GetParent() const { return ::GetParent(m_hWnd); }
+    BOOL SetWindowText(const wchar_t* text) const { return ::SetWindowTextW(m_hWnd, text); }
+    std::wstring GetWindowText() const;
+
+protected:
+    // The window's messages. Derived windows switch on the messages they handle and pass
+    // the rest to their base class; CWnd reflects child notifications and then calls the
+    // procedure the window had before it was attached.
+    virtual LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam);
+    // The previous procedure with the message being handled.
+    LRESULT Default();
+    LRESULT DefaultWith(UINT message, WPARAM wParam, LPARAM lParam);
+
+    // Called when an existing window is attached by SubclassWindow.
+    virtual void PreSubclassWindow() {}
+    // Called after the window is gone (WM_NCDESTROY); the object stays.
+    virtual void PostNcDestroy() {}
+    // Notifications the parent received from this window (WM_COMMAND, WM_NOTIFY,
+    // WM_DRAWITEM, WM_CTLCOLOR*), offered to the child first; true when handled.
+    virtual bool OnChildNotify(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result);
+
+private:
+    friend LRESULT CALLBACK FrameworkWindowProc(HWND, UINT, WPARAM, LPARAM);
+    friend LRESULT CALLBACK FrameworkCreationHook(int, WPARAM, LPARAM);
+    void Attach(HWND window);
+    void Detach();
+    bool ReflectToChild(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result);
+
+    WNDPROC previousProc_ = nullptr;
+    MSG current_ = {};
+};
+
+// Creation of a window by code we do not control (dialogs, hosted controls) with `window`
+// attached from the first message: every window created between Begin and End on this
+// thread, the first one gets it.
+class CWindowCreationHook {
+public:
+    explicit CWindowCreationHook(CWnd* window);
+    ~CWindowCreationHook();
+    CWindowCreationHook(const CWindowCreationHook&) = delete;
+    CWindowCreationHook& operator=(const CWindowCreationHook&) = delete;
+
+private:
+    HHOOK hook_ = nullptr;
+    CWnd* previous_ = nullptr;
+};

@@ -1,0 +1,181 @@
+// The window framework with real windows: attachment from the first message, the modal
+// loop and its pre-translation, reflection of child notifications, nesting.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "framework/dialog.h"
+
+namespace {
+
+const UINT kTestDialog = 1;
+
+// Records what reaches it; ends on demand from inside its own messages.
+class RecordingDialog : public CDialog {
+public:
+    explicit RecordingDialog(CWnd* parent = nullptr) : CDialog(kTestDialog, parent) {}
+
+    std::vector<UINT> seen;
+    std::vector<UINT> pretranslated;
+    bool swallowReturn = false;
+    std::function<void(RecordingDialog&)> onInit;
+    std::function<void(RecordingDialog&)> onTimer;
+    bool okCalled = false;
+
+    BOOL PreTranslateMessage(MSG* message) override {
+        pretranslated.push_back(message->message);
+        if (swallowReturn && message->message == WM_KEYDOWN && message->wParam == VK_RETURN) return FALSE;
+        return CDialog::PreTranslateMessage(message);
+    }
+
+protected:
+    LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override {
+        seen.push_back(message);
+        if (message == WM_TIMER && onTimer) {
+            onTimer(*this);
+            return 0;
+        }
+        return CDialog::WindowProc(message, wParam, lParam);
+    }
+    BOOL OnInitDialog() override {
+        if (onInit) onInit(*this);
+        return TRUE;
+    }
+    void OnOK() override {
+        okCalled = true;
+        CDialog::OnOK();
+    }
+};
+
+bool Saw(const std::vector<UINT>& messages, UINT message) {
+    return std::find(messages.begin(), messages.end(), message) != messages.end();
+}
+
+// An owner-drawn button that paints itself from the reflected WM_DRAWITEM.
+class SelfDrawingButton : public CWnd {
+public:
+    int drawn = 0;
+
+protected:
+    void PreSubclassWindow() override { ModifyStyle(BS_TYPEMASK, BS_OWNERDRAW); }
+    bool OnChildNotify(UINT message, WPARAM, LPARAM lParam, LRESULT* result) override {
+        if (message != WM_DRAWITEM) return false;
+        auto* item = reinterpret_cast<DRAWITEMSTRUCT*>(lParam);
+        FillRect(item->hDC, &item->rcItem, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
+        ++drawn;
+        *result = TRUE;
+        return true;
+    }
+};
+
+TEST(Dialog, ModalDialogIsOursFromTheFirstMessageAndEndsWithItsResult) {
+    RecordingDialog dialog;
+    dialog.onInit = [](RecordingDialog& d) { d.SetTimer(7, 10); };
+    dialog.onTimer = [](RecordingDialog& d) {
+        d.KillTimer(7);
+        d.EndDialog(42);
+    };
+    EXPECT_EQ(42, dialog.DoModal());
+    EXPECT_EQ(nullptr, dialog.m_hWnd);
+    ASSERT_FALSE(dialog.seen.empty());
+    // WM_SETFONT and WM_INITDIALOG come before anything a dialog procedure would see
+    // first; WM_NCCREATE/WM_CREATE show that the window was ours from its creation.
+    EXPECT_TRUE(Saw(dialog.seen, WM_NCCREATE));
+    EXPECT_TRUE(Saw(dialog.seen, WM_CREATE));
+    EXPECT_TRUE(Saw(dialog.seen, WM_INITDIALOG));
+    EXPECT_EQ(static_cast<UINT>(WM_NCDESTROY), dialog.seen.back());
+}
+
+TEST(Dialog, ReturnGoesThroughPreTranslationAndCanBeKeptFromTheDialog) {
+    for (bool swallow : {false, true}) {
+        RecordingDialog dialog;
+        dialog.swallowReturn = swallow;
+        dialog.onInit = [](RecordingDialog& d) {
+            SetFocus(d.GetDlgItem(100));
+            d.PostMessage(WM_NULL);
+            PostMessageW(d.GetDlgItem(100), WM_KEYDOWN, VK_RETURN, 0);
+            d.SetTimer(7, 300);
+        };
+        dialog.onTimer = [](RecordingDialog& d) {
+            d.KillTimer(7);
+            d.EndDialog(5);
+        };
+        INT_PTR result = dialog.DoModal();
+        EXPECT_TRUE(Saw(dialog.pretranslated, WM_KEYDOWN)) << swallow;
+        if (swallow) {
+            EXPECT_FALSE(dialog.okCalled);
+            EXPECT_EQ(5, result);
+        } else {
+            EXPECT_TRUE(dialog.okCalled);
+            EXPECT_EQ(IDOK, result);
+        }
+    }
+}
+
+TEST(Dialog, ChildNotificationsAreReflectedToTheChildObject) {
+    RecordingDialog dialog;
+    SelfDrawingButton button;
+    dialog.onInit = [&button](RecordingDialog& d) {
+        ASSERT_TRUE(button.SubclassDlgItem(101, &d));
+        d.SetTimer(7, 200);
+    };
+    dialog.onTimer = [](RecordingDialog& d) {
+        d.KillTimer(7);
+        d.EndDialog(1);
+    };
+    dialog.DoModal();
+    EXPECT_GT(button.drawn, 0);
+    EXPECT_EQ(nullptr, button.m_hWnd);  // detached when the window went
+}
+
+TEST(Dialog, ModalLoopsNestAndTheOwnerIsDisabledMeanwhile) {
+    RecordingDialog outer;
+    RecordingDialog inner(&outer);
+    BOOL outerEnabledDuringInner = TRUE;
+    INT_PTR innerResult = 0;
+    outer.onInit = [](RecordingDialog& d) { d.SetTimer(1, 10); };
+    outer.onTimer = [&](RecordingDialog& d) {
+        d.KillTimer(1);
+        innerResult = inner.DoModal();
+        d.EndDialog(2);
+    };
+    inner.onInit = [&](RecordingDialog& d) {
+        outerEnabledDuringInner = IsWindowEnabled(outer.m_hWnd);
+        d.SetTimer(1, 10);
+    };
+    inner.onTimer = [](RecordingDialog& d) {
+        d.KillTimer(1);
+        d.EndDialog(3);
+    };
+    EXPECT_EQ(2, outer.DoModal());
+    EXPECT_EQ(3, innerResult);
+    EXPECT_FALSE(outerEnabledDuringInner);
+}
+
+TEST(Dialog, EndingInInitialisationNeverShowsTheDialogAndReuseCreatesItAgain) {
+    RecordingDialog dialog;
+    bool shown = true;
+    dialog.onInit = [&](RecordingDialog& d) {
+        d.EndDialog(9);
+        shown = d.IsWindowVisible();
+    };
+    EXPECT_EQ(9, dialog.DoModal());
+    EXPECT_FALSE(shown);
+    dialog.seen.clear();
+    EXPECT_EQ(9, dialog.DoModal());
+    EXPECT_TRUE(Saw(dialog.seen, WM_INITDIALOG));
+}
+
+TEST(Dialog, QuitMessageEndsTheLoopAndIsPassedOutward) {
+    RecordingDialog dialog;
+    dialog.onInit = [](RecordingDialog&) { PostQuitMessage(4); };
+    EXPECT_EQ(-1, dialog.DoModal());
+    MSG message;
+    ASSERT_TRUE(PeekMessageW(&message, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
+    EXPECT_EQ(4u, message.wParam);
+}
+
+}  // namespace
