@@ -1,0 +1,178 @@
+#include "update/version_checker.h"
+
+#include <windows.h>
+#include <stdio.h>
+#include <string.h>
+
+#include "server/file_cache.h"
+
+const wchar_t kUpdateBatchName[] = L"Launcher_update.bat";
+
+namespace {
+
+const char kHttpScheme[] = "http://";
+const size_t kHttpSchemeLength = sizeof kHttpScheme - 1;
+
+bool IsSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+// atoi of text[0 .. length): leading white space, an optional sign, then digits up to
+// the first non-digit. Values beyond 32 bits stop at the nearest bound.
+int32_t ReadNumber(const char* text, size_t length) {
+    size_t i = 0;
+    while (i < length && IsSpace(text[i])) ++i;
+    bool negative = false;
+    if (i < length && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+    const int64_t limit = negative ? -static_cast<int64_t>(INT32_MIN) : INT32_MAX;
+    int64_t value = 0;
+    for (; i < length && IsDigit(text[i]); ++i) {
+        value = value * 10 + (text[i] - '0');
+        if (value > limit) {
+            value = limit;
+            break;
+        }
+    }
+    return static_cast<int32_t>(negative ? -value : value);
+}
+
+// text with every backslash written twice.
+std::wstring DoubleBackslashes(const std::wstring& text) {
+    std::wstring doubled;
+    doubled.reserve(text.size() * 2);
+    for (wchar_t c : text) {
+        doubled += c;
+        if (c == L'\\') doubled += L'\\';
+    }
+    return doubled;
+}
+
+std::wstring WideFromUtf8(const std::string& text) {
+    if (text.empty()) return std::wstring();
+    const int count = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    if (count <= 0) return std::wstring();
+    std::wstring wide(static_cast<size_t>(count), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &wide[0], count);
+    return wide;
+}
+
+}  // namespace
+
+std::string BuildServerUrl(const char* host, int32_t port, const char* path) {
+    if (!host || !*host) return std::string();
+    std::string url;
+    if (_strnicmp(host, kHttpScheme, kHttpSchemeLength) != 0) url = kHttpScheme;
+    url += host;
+    url += ':';
+    url += std::to_string(port);
+    if (path) url += path;
+    return url;
+}
+
+VersionNumber ParseVersion(const char* text, size_t length) {
+    VersionNumber version = {0, 0};
+    if (!text) return version;
+    const void* end = memchr(text, '\0', length);
+    if (end) length = static_cast<size_t>(static_cast<const char*>(end) - text);
+    int32_t* pieces[] = {&version.major, &version.minor};
+    size_t i = 0;
+    for (int32_t* piece : pieces) {
+        while (i < length && text[i] == '.') ++i;
+        if (i == length) break;
+        const size_t start = i;
+        while (i < length && text[i] != '.') ++i;
+        *piece = ReadNumber(text + start, i - start);
+    }
+    return version;
+}
+
+bool IsNewerVersion(const VersionNumber& published, const VersionNumber& local) {
+    if (published.major != local.major) return published.major > local.major;
+    return published.minor > local.minor;
+}
+
+std::string UrlFileName(const char* url) {
+    if (!url) return std::string();
+    const char* name = url;
+    for (const char* c = url; *c; ++c)
+        if (*c == '/' || *c == '\\') name = c + 1;
+    return name;
+}
+
+std::wstring BuildUpdateBatch(const std::wstring& newExe, const std::wstring& launcherName,
+                              const std::wstring& cacheDirectory, const std::wstring& launcherPath) {
+    const std::wstring d = DoubleBackslashes(newExe);
+    const std::wstring n = DoubleBackslashes(launcherName);
+    const std::wstring c = DoubleBackslashes(cacheDirectory);
+    const std::wstring p = DoubleBackslashes(launcherPath);
+    std::wstring batch = L"@ping 127.0.0.1 -n 1 -w 1000 > nul \r\n";
+    batch += L"rename  \"" + d + L"\" \"" + n + L"\"\r\n";
+    batch += L"move  \"" + c + n + L"\" \"" + p + L"\"\r\n";
+    batch += L"\"" + p + L"\"\r\n";
+    return batch;
+}
+
+bool AnsiFromWide(const std::wstring& text, std::string* ansi) {
+    ansi->clear();
+    if (text.empty()) return true;
+    // A UTF-8 ANSI code page represents everything and refuses the default-character query.
+    const bool utf8 = GetACP() == CP_UTF8;
+    const DWORD flags = utf8 ? 0 : WC_NO_BEST_FIT_CHARS;
+    BOOL usedDefault = FALSE;
+    BOOL* usedDefaultQuery = utf8 ? nullptr : &usedDefault;
+    const int length = static_cast<int>(text.size());
+    const int count = WideCharToMultiByte(CP_ACP, flags, text.data(), length, nullptr, 0, nullptr, usedDefaultQuery);
+    if (count <= 0 || usedDefault) return false;
+    ansi->resize(static_cast<size_t>(count));
+    return WideCharToMultiByte(CP_ACP, flags, text.data(), length, &(*ansi)[0], count, nullptr, usedDefaultQuery) == count &&
+           !usedDefault;
+}
+
+VersionChecker::VersionChecker(LauncherHost& host, const char* server, int32_t port, const char* versionPath)
+    : host_(host), versionPath_(versionPath ? versionPath : ""), serverName_(server ? server : ""), serverPort_(port) {}
+
+void VersionChecker::StartCheck() {
+    host_.SendRequest(kDownloadVersionFile, BuildServerUrl(serverName_.c_str(), serverPort_, versionPath_.c_str()).c_str());
+}
+
+void VersionChecker::OnAnswer(uint32_t kind, bool success, const uint8_t* body, size_t length) {
+    if (kind == kDownloadVersionFile)
+        OnVersionFile(success, body, length);
+    else if (kind == kDownloadNewLauncher)
+        OnNewLauncher(success, body, length);
+}
+
+void VersionChecker::OnVersionFile(bool success, const uint8_t* body, size_t length) {
+    if (!success) return;
+    const LauncherSettings& settings = host_.config().settings();
+    const VersionNumber local = ParseVersion(settings.version, sizeof settings.version);
+    const VersionNumber published = ParseVersion(reinterpret_cast<const char*>(body), body ? length : 0);
+    if (!IsNewerVersion(published, local)) return;
+    host_.SendRequest(kDownloadNewLauncher, BuildServerUrl(serverName_.c_str(), serverPort_, settings.exeUrl).c_str());
+}
+
+// An empty answer is not installed: it would replace the launcher with an empty file.
+// Nor is a new executable that could not be written whole, or a batch whose paths the
+// ANSI code page cannot hold: the launcher then runs on unchanged.
+void VersionChecker::OnNewLauncher(bool success, const uint8_t* body, size_t length) {
+    if (!success || !body || length == 0) return;
+    const std::wstring& cacheDirectory = host_.cacheDirectory();
+
+    char tick[16];
+    snprintf(tick, sizeof tick, "%d", static_cast<int32_t>(GetTickCount()));
+    const std::wstring newExe =
+        cacheDirectory + WideFromUtf8(tick) + WideFromUtf8(UrlFileName(host_.config().settings().exeUrl));
+    if (!FileSrvSaveFile(newExe.c_str(), body, length)) return;
+
+    wchar_t module[MAX_PATH];
+    const DWORD moduleLength = GetModuleFileNameW(nullptr, module, MAX_PATH);
+    if (moduleLength == 0 || moduleLength >= MAX_PATH) return;
+    const std::wstring launcherPath(module, moduleLength);
+    const std::wstring launcherName = launcherPath.substr(launcherPath.rfind(L'\\') + 1);
+
+    std::string batch;
+    if (!AnsiFromWide(BuildUpdateBatch(newExe, launcherName, cacheDirectory, launcherPath), &batch)) return;
+    if (!FileSrvSaveFile((cacheDirectory + kUpdateBatchName).c_str(), batch.data(), batch.size())) return;
+
+    host_.SetRunUpdateBatch();
+    PostQuitMessage(0);
+}

@@ -1,0 +1,450 @@
+// The self-update: server addresses, version numbers and the batch text on their own;
+// then the whole check against the HTTP test server through the real HTTP client, with
+// a host that routes answers back the way the application does; and the batch run by
+// the system's own cmd.
+#include <winsock2.h>
+#include <windows.h>
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "app/launcher_host.h"
+#include "framework/paths.h"
+#include "support/test_support.h"
+#include "update/http_client.h"
+#include "update/version_checker.h"
+
+using testing_support::FromUtf8;
+using testing_support::ReadFileBytes;
+using testing_support::TempDir;
+using testing_support::WriteFileBytes;
+
+namespace {
+
+int ServerPort() {
+    const char* port = getenv("LAUNCHER_HTTP_PORT");
+    return port ? atoi(port) : 0;
+}
+
+// A file the HTTP test server serves at /<name> ("/" separated).
+bool Publish(const std::string& name, const std::string& content) {
+    const char* root = getenv("LAUNCHER_HTTP_ROOT");
+    std::wstring path = L"Z:" + FromUtf8(root ? root : "") + L"/" + FromUtf8(name);
+    std::replace(path.begin(), path.end(), L'/', L'\\');
+    wchar_t directory[MAX_PATH];
+    if (DirectoryOfPath(path.c_str(), directory, MAX_PATH) == 0 || !CreateDirectoryPath(directory)) return false;
+    return WriteFileBytes(path, content.data(), content.size());
+}
+
+std::string Text(const std::vector<uint8_t>& bytes) { return std::string(bytes.begin(), bytes.end()); }
+
+std::vector<std::wstring> FilesIn(const std::wstring& directory) {
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW found;
+    HANDLE find = FindFirstFileW((directory + L"*").c_str(), &found);
+    if (find == INVALID_HANDLE_VALUE) return names;
+    do {
+        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.push_back(found.cFileName);
+    } while (FindNextFileW(find, &found));
+    FindClose(find);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::wstring ModulePath() {
+    wchar_t path[MAX_PATH];
+    const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
+    return std::wstring(path, length);
+}
+
+// Whether WM_QUIT was posted to this thread; takes it off the queue.
+bool TakeQuitMessage() {
+    MSG message;
+    return PeekMessageW(&message, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE) != 0;
+}
+
+TEST(ServerUrl, SchemeHostPortAndPath) {
+    struct Case {
+        const char* host;
+        int32_t port;
+        const char* path;
+        const char* url;
+    } cases[] = {
+        {"update.example.com", 80, "/client/chn1/version.txt", "http://update.example.com:80/client/chn1/version.txt"},
+        {"http://update.example.com", 8080, "/v.txt", "http://update.example.com:8080/v.txt"},
+        {"HTTP://Update.Example.com", 80, "/v.txt", "HTTP://Update.Example.com:80/v.txt"},
+        {"httpd.example.com", 80, "/v.txt", "http://httpd.example.com:80/v.txt"},
+        {"10.0.0.1", 0, "", "http://10.0.0.1:0"},
+        {"", 80, "/v.txt", ""},
+        {nullptr, 80, "/v.txt", ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.host ? c.host : "(null)");
+        EXPECT_EQ(BuildServerUrl(c.host, c.port, c.path), c.url);
+    }
+}
+
+TEST(VersionNumbers, ReadLikeStrtokAndAtoi) {
+    struct Case {
+        std::string text;
+        int32_t major, minor;
+    } cases[] = {
+        {"1.11", 1, 11},
+        {"1.11.5", 1, 11},
+        {"2", 2, 0},
+        {"", 0, 0},
+        {"1.12\r\n", 1, 12},
+        {" 3. 4", 3, 4},
+        {"..7..8", 7, 8},
+        {"v1.2", 0, 2},
+        {"-1.5", -1, 5},
+        {"99999999999.1", INT32_MAX, 1},
+        {std::string("1.2\0" "9.9", 7), 1, 2},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        VersionNumber version = ParseVersion(c.text.data(), c.text.size());
+        EXPECT_EQ(version.major, c.major);
+        EXPECT_EQ(version.minor, c.minor);
+    }
+    // Only the given length is read: the body of an answer carries no terminator.
+    VersionNumber cut = ParseVersion("1.12345", 3);
+    EXPECT_EQ(cut.minor, 1);
+    EXPECT_EQ(ParseVersion(nullptr, 4).major, 0);
+}
+
+TEST(VersionNumbers, NewerByMajorThenMinor) {
+    struct Case {
+        VersionNumber published, local;
+        bool newer;
+    } cases[] = {
+        {{1, 12}, {1, 11}, true},  {{1, 11}, {1, 11}, false}, {{1, 9}, {1, 11}, false},
+        {{2, 0}, {1, 11}, true},   {{1, 11}, {1, 2}, true},   {{0, 1}, {0, 0}, true},
+        {{0, 0}, {0, 0}, false},   {{1, 99}, {2, 0}, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.published.major) + "." + std::to_string(c.published.minor));
+        EXPECT_EQ(IsNewerVersion(c.published, c.local), c.newer);
+    }
+}
+
+TEST(UpdateBatch, FourLinesWithDoubledBackslashes) {
+    // A launcher directly below a drive root: two backslashes between drive and name.
+    EXPECT_EQ(BuildUpdateBatch(L"C:\\vexa_tol\\1234Launcher.exe", L"Launcher.exe", L"C:\\vexa_tol\\",
+                               L"C:\\Launcher.exe"),
+              L"@ping 127.0.0.1 -n 1 -w 1000 > nul \r\n"
+              L"rename  \"C:\\\\vexa_tol\\\\1234Launcher.exe\" \"Launcher.exe\"\r\n"
+              L"move  \"C:\\\\vexa_tol\\\\Launcher.exe\" \"C:\\\\Launcher.exe\"\r\n"
+              L"\"C:\\\\Launcher.exe\"\r\n");
+    EXPECT_EQ(BuildUpdateBatch(L"D:\\Games\\My Game\\cache\\a\\-5Game.exe", L"Game.exe", L"D:\\Games\\My Game\\cache\\a\\",
+                               L"D:\\Games\\My Game\\Game.exe"),
+              L"@ping 127.0.0.1 -n 1 -w 1000 > nul \r\n"
+              L"rename  \"D:\\\\Games\\\\My Game\\\\cache\\\\a\\\\-5Game.exe\" \"Game.exe\"\r\n"
+              L"move  \"D:\\\\Games\\\\My Game\\\\cache\\\\a\\\\Game.exe\" \"D:\\\\Games\\\\My Game\\\\Game.exe\"\r\n"
+              L"\"D:\\\\Games\\\\My Game\\\\Game.exe\"\r\n");
+}
+
+TEST(UpdateBatch, AnsiTextOrRefusal) {
+    std::string ansi;
+    ASSERT_TRUE(AnsiFromWide(L"C:\\a b\\x.exe", &ansi));
+    EXPECT_EQ(ansi, "C:\\a b\\x.exe");
+    if (GetACP() != CP_UTF8) {
+        // Characters the code page lacks would turn into '?' and name no file at all.
+        const wchar_t* foreign = GetACP() == 874 ? L"C:\\\x6E38\\x.exe" : L"C:\\\x0E01\\x.exe";
+        EXPECT_FALSE(AnsiFromWide(foreign, &ansi));
+    }
+}
+
+// The file name part of the executable's address names the new file in the cache.
+TEST(UpdateBatch, FileNameOfAddress) {
+    EXPECT_EQ(UrlFileName("/client/chn1/Launcher.exe"), "Launcher.exe");
+    EXPECT_EQ(UrlFileName("http://h/a\\b/new.exe"), "new.exe");
+    EXPECT_EQ(UrlFileName("Launcher.exe"), "Launcher.exe");
+    EXPECT_EQ(UrlFileName("/dir/"), "");
+}
+
+struct SentRequest {
+    uint32_t kind;
+    std::string address;
+};
+
+// What the application offers the self-update: the configuration, the cache directory,
+// SendRequest through the shared HTTP client, and the answers routed to the checker.
+class TestHost : public LauncherHost {
+public:
+    explicit TestHost(std::wstring cacheDirectory) : cacheDirectory_(std::move(cacheDirectory)) {}
+
+    bool Configure(const std::string& ini) {
+        const std::string text = "[global]\nlinkCount=1\n" + ini;
+        return config_.ParseIniText(text.data(), text.size()) && config_.ReadSettings();
+    }
+    void SetChecker(VersionChecker* checker) { checker_ = checker; }
+
+    // Dispatches on this thread until every request has been answered (at most 60 s).
+    bool Pump() {
+        for (int i = 0; i < 6000 && pending_ > 0; ++i) {
+            CCurlHttpClient::GetInstance()->DispatchResponses();
+            Sleep(10);
+        }
+        return pending_ == 0;
+    }
+
+    LauncherConfig& config() override { return config_; }
+    const std::wstring& cacheDirectory() const override { return cacheDirectory_; }
+    void SetRunUpdateBatch() override { runUpdateBatch = true; }
+
+    void SendRequest(uint32_t kind, const char* address) override {
+        sent.push_back({kind, address});
+        CCurlHttpRequest* request = new CCurlHttpRequest;
+        request->SetUrl(address);
+        request->SetMethod(kHttpGet);
+        request->SetSaveToFile(false);
+        request->SetContext("", static_cast<int32_t>(kind), 0, 0, 0);
+        request->SetCallback(OnRequestDone, this);
+        ++pending_;
+        if (CCurlHttpClient::GetInstance()->AddRequest(request) != 0) {
+            delete request;
+            --pending_;
+        }
+    }
+
+    void SetGameAddress(const char*) override {}
+    void SetCdnAddress(const char*) override {}
+    const std::string& cdnAddress() const override { return empty_; }
+    void SetFlashVars(const char*) override {}
+    const std::string& flashVars() const override { return empty_; }
+    void SetGoOnToGame() override {}
+    bool IsStartedWithArgument() const override { return false; }
+    INT_PTR RunUpdateAndGame() override { return 0; }
+    INT_PTR ShowLoginWindow() override { return 0; }
+
+    std::vector<SentRequest> sent;
+    bool runUpdateBatch = false;
+
+private:
+    static void OnRequestDone(void* user, CCurlHttpResponse* response) {
+        TestHost* self = static_cast<TestHost*>(user);
+        const uint32_t kind = static_cast<uint32_t>(response->GetRequest()->GetTag());
+        if ((kind == kDownloadVersionFile || kind == kDownloadNewLauncher) && self->checker_)
+            self->checker_->OnAnswer(kind, response->GetSuccess(), response->GetBody(), response->GetBodyLength());
+        --self->pending_;
+    }
+
+    LauncherConfig config_;
+    std::wstring cacheDirectory_;
+    VersionChecker* checker_ = nullptr;
+    int pending_ = 0;
+    std::string empty_;
+};
+
+class SelfUpdateTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_NE(ServerPort(), 0) << "LAUNCHER_HTTP_PORT is not set";
+        WSADATA data;
+        WSAStartup(MAKEWORD(2, 2), &data);
+        CCurlHttpClient* client = CCurlHttpClient::GetInstance();
+        ASSERT_NE(client, nullptr);
+        ASSERT_TRUE(client->StartWorkers());
+        TakeQuitMessage();
+    }
+    void TearDown() override {
+        TakeQuitMessage();
+        CCurlHttpClient::Shutdown();
+        WSACleanup();
+    }
+
+    // Runs a whole check with the launcher at localVersion against the files published
+    // under /<folder>/, caching into cacheDirectory, and returns the host's record.
+    struct Run {
+        std::vector<SentRequest> sent;
+        bool runUpdateBatch;
+        bool quitPosted;
+    };
+    // The new executable is fetched from exeUrl, or from /<folder>/dl/Launcher.exe.
+    Run Check(const std::wstring& cacheDirectory, const std::string& folder, const std::string& localVersion,
+              const std::string& server = "127.0.0.1", std::string exeUrl = "") {
+        if (exeUrl.empty()) exeUrl = "/" + folder + "/dl/Launcher.exe";
+        TestHost host(cacheDirectory);
+        EXPECT_TRUE(host.Configure("server=" + server + "\nport=" + std::to_string(ServerPort()) +
+                                   "\nversion=" + localVersion + "\nversionUrl=/" + folder +
+                                   "/version.txt\nexeUrl=" + exeUrl + "\n"));
+        const LauncherSettings& s = host.config().settings();
+        VersionChecker checker(host, s.server, s.port, s.versionUrl);
+        host.SetChecker(&checker);
+        checker.StartCheck();
+        EXPECT_TRUE(host.Pump());
+        return {host.sent, host.runUpdateBatch, TakeQuitMessage()};
+    }
+
+    std::string VersionAddress(const std::string& folder) {
+        return "http://127.0.0.1:" + std::to_string(ServerPort()) + "/" + folder + "/version.txt";
+    }
+    std::string ExeAddress(const std::string& folder) {
+        return "http://127.0.0.1:" + std::to_string(ServerPort()) + "/" + folder + "/dl/Launcher.exe";
+    }
+
+    TempDir cache_;
+};
+
+TEST_F(SelfUpdateTest, NewerPublishedVersionInstallsTheExecutableThroughTheBatch) {
+    struct Case {
+        const char* folder;
+        const char* local;
+        const char* published;  // null: no version file (404)
+        bool update;
+    } cases[] = {
+        {"minor_up", "1.11", "1.12", true},
+        {"same", "1.11", "1.11", false},
+        {"smaller_minor", "1.11", "1.9", false},
+        {"major_up", "1.11", "2.0", true},
+        {"no_local", "", "0.1", true},
+        {"third_piece", "1.11", "1.11.5\r\n", false},
+        {"two_digit_minor", "1.2", "1.11\r\n", true},
+        {"no_version_file", "1.11", nullptr, false},
+    };
+    const std::string exe = "MZ new launcher \x01\x02\x00\xff bytes";
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.folder);
+        if (c.published) {
+            ASSERT_TRUE(Publish(std::string(c.folder) + "/version.txt", c.published));
+        }
+        ASSERT_TRUE(Publish(std::string(c.folder) + "/dl/Launcher.exe", exe));
+
+        TempDir cache;
+        Run run = Check(cache.path(), c.folder, c.local);
+
+        ASSERT_EQ(run.sent.size(), c.update ? 2u : 1u);
+        EXPECT_EQ(run.sent[0].kind, kDownloadVersionFile);
+        EXPECT_EQ(run.sent[0].address, VersionAddress(c.folder));
+        EXPECT_EQ(run.runUpdateBatch, c.update);
+        EXPECT_EQ(run.quitPosted, c.update);
+        std::vector<std::wstring> files = FilesIn(cache.path());
+        if (!c.update) {
+            EXPECT_TRUE(files.empty());
+            continue;
+        }
+        EXPECT_EQ(run.sent[1].kind, kDownloadNewLauncher);
+        EXPECT_EQ(run.sent[1].address, ExeAddress(c.folder));
+        // <tick>Launcher.exe and the batch.
+        ASSERT_EQ(files.size(), 2u);
+        const std::wstring newName = files[0];
+        EXPECT_EQ(files[1], L"Launcher_update.bat");
+        ASSERT_GT(newName.size(), wcslen(L"Launcher.exe"));
+        EXPECT_EQ(newName.substr(newName.size() - 12), L"Launcher.exe");
+        EXPECT_EQ(newName.find_first_not_of(L"-0123456789"), newName.size() - 12);
+        EXPECT_EQ(Text(ReadFileBytes(cache.path() + newName)), exe);
+
+        const std::wstring launcher = ModulePath();
+        std::string expected;
+        ASSERT_TRUE(AnsiFromWide(BuildUpdateBatch(cache.path() + newName, launcher.substr(launcher.rfind(L'\\') + 1),
+                                                  cache.path(), launcher),
+                                 &expected));
+        EXPECT_EQ(Text(ReadFileBytes(cache.path() + L"Launcher_update.bat")), expected);
+    }
+}
+
+TEST_F(SelfUpdateTest, ServerGivenWithSchemeIsNotPrefixedTwice) {
+    ASSERT_TRUE(Publish("scheme/version.txt", "9.0"));
+    ASSERT_TRUE(Publish("scheme/dl/Launcher.exe", "new"));
+    Run run = Check(cache_.path(), "scheme", "1.0", "http://127.0.0.1");
+    ASSERT_EQ(run.sent.size(), 2u);
+    EXPECT_EQ(run.sent[0].address, VersionAddress("scheme"));
+    EXPECT_EQ(run.sent[1].address, ExeAddress("scheme"));
+    EXPECT_TRUE(run.runUpdateBatch);
+}
+
+// The launcher must never be replaced by something that is not the whole new executable.
+TEST_F(SelfUpdateTest, ExecutableThatCannotBeHadWholeInstallsNothing) {
+    struct Case {
+        const char* folder;
+        const char* exeUrl;
+        const char* published;  // null: nothing there (404)
+    } cases[] = {
+        {"missing_exe", "/missing_exe/dl/Launcher.exe", nullptr},
+        {"empty_exe", "/empty_exe/dl/Launcher.exe", ""},
+        {"server_error", "/__status/500", nullptr},
+        // The query stays in the file name part, where Windows allows no '?'.
+        {"unwritable_name", "/unwritable_name/dl/Launcher.exe?v=2", "new launcher"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.folder);
+        ASSERT_TRUE(Publish(std::string(c.folder) + "/version.txt", "1.12"));
+        if (c.published) {
+            ASSERT_TRUE(Publish(std::string(c.folder) + "/dl/Launcher.exe", c.published));
+        }
+        TempDir cache;
+        Run run = Check(cache.path(), c.folder, "1.11", "127.0.0.1", c.exeUrl);
+
+        ASSERT_EQ(run.sent.size(), 2u);
+        EXPECT_EQ(run.sent[1].kind, kDownloadNewLauncher);
+        EXPECT_TRUE(FilesIn(cache.path()).empty());
+        EXPECT_FALSE(run.runUpdateBatch);
+        EXPECT_FALSE(run.quitPosted);
+    }
+}
+
+TEST_F(SelfUpdateTest, BatchThatCannotBeCreatedLeavesTheDownloadAndAsksForNoExit) {
+    ASSERT_TRUE(Publish("blocked/version.txt", "1.12"));
+    ASSERT_TRUE(Publish("blocked/dl/Launcher.exe", "new launcher"));
+    ASSERT_TRUE(CreateDirectoryW((cache_.path() + L"Launcher_update.bat").c_str(), nullptr));
+
+    Run run = Check(cache_.path(), "blocked", "1.11");
+
+    ASSERT_EQ(run.sent.size(), 2u);
+    EXPECT_FALSE(run.runUpdateBatch);
+    EXPECT_FALSE(run.quitPosted);
+    std::vector<std::wstring> files = FilesIn(cache_.path());
+    ASSERT_EQ(files.size(), 1u);
+    EXPECT_EQ(Text(ReadFileBytes(cache_.path() + files[0])), "new launcher");
+}
+
+// The batch as the application runs it at exit (its path as the command line, hidden, at
+// idle priority), here waited for: the launcher is replaced and the new one started.
+TEST(UpdateBatchRun, ReplacesTheLauncherAndStartsTheNewOne) {
+    TempDir temp;
+    const std::wstring programDirectory = temp.path() + L"My Game\\";
+    const std::wstring cacheDirectory = programDirectory + L"vexa_tol\\";
+    ASSERT_TRUE(CreateDirectoryPath(cacheDirectory.c_str()));
+    const std::wstring launcher = programDirectory + L"Launcher.exe";
+    ASSERT_TRUE(WriteFileBytes(launcher, "old launcher", 12));
+
+    const std::wstring modulePath = ModulePath();
+    const std::wstring marker = modulePath.substr(0, modulePath.rfind(L'\\') + 1) + L"update_marker.exe";
+    const std::vector<uint8_t> newBytes = ReadFileBytes(marker);
+    ASSERT_FALSE(newBytes.empty()) << "update_marker.exe is missing";
+    const std::wstring newExe = cacheDirectory + L"-12345Launcher.exe";
+    ASSERT_TRUE(WriteFileBytes(newExe, newBytes.data(), newBytes.size()));
+
+    std::string batch;
+    ASSERT_TRUE(AnsiFromWide(BuildUpdateBatch(newExe, L"Launcher.exe", cacheDirectory, launcher), &batch));
+    const std::wstring batchPath = cacheDirectory + kUpdateBatchName;
+    ASSERT_TRUE(WriteFileBytes(batchPath, batch.data(), batch.size()));
+
+    std::wstring commandLine = batchPath;
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = SW_HIDE;
+    PROCESS_INFORMATION process = {};
+    ASSERT_TRUE(CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, IDLE_PRIORITY_CLASS, nullptr,
+                               nullptr, &startup, &process))
+        << GetLastError();
+    EXPECT_EQ(WaitForSingleObject(process.hProcess, 60000), WAIT_OBJECT_0);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+
+    const std::wstring started = programDirectory + L"started.txt";
+    for (int i = 0; i < 1000 && GetFileAttributesW(started.c_str()) == INVALID_FILE_ATTRIBUTES; ++i) Sleep(10);
+    EXPECT_EQ(ReadFileBytes(launcher), newBytes);
+    std::vector<uint8_t> startedFrom = ReadFileBytes(started);
+    std::wstring startedPath(reinterpret_cast<const wchar_t*>(startedFrom.data()), startedFrom.size() / sizeof(wchar_t));
+    EXPECT_EQ(_wcsicmp(startedPath.c_str(), launcher.c_str()), 0) << testing_support::ToUtf8(startedPath);
+    EXPECT_EQ(FilesIn(cacheDirectory), std::vector<std::wstring>{L"Launcher_update.bat"});
+}
+
+}  // namespace
