@@ -92,6 +92,19 @@ std::wstring FromUtf8(const std::string& text) {
     return out;
 }
 
+int HttpServerPort() {
+    const char* port = getenv("LAUNCHER_HTTP_PORT");
+    return port ? atoi(port) : 0;
+}
+
+std::wstring HttpServerRoot() {
+    const char* root = getenv("LAUNCHER_HTTP_ROOT");
+    std::wstring path = L"Z:" + FromUtf8(root ? root : "") + L"\\";
+    for (wchar_t& c : path)
+        if (c == L'/') c = L'\\';
+    return path;
+}
+
 }  // namespace testing_support
 
 namespace testing_support {

@@ -32,6 +32,11 @@ private:
 std::string ToUtf8(const std::wstring& text);
 std::wstring FromUtf8(const std::string& text);
 
+// The HTTP test server of a launcher_http_test program: its port (0 when not set), and
+// the Windows path (through drive Z:) of the folder it serves, ending with a backslash.
+int HttpServerPort();
+std::wstring HttpServerRoot();
+
 }  // namespace testing_support
 
 namespace testing_support {

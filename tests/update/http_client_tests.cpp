@@ -23,10 +23,7 @@ using testing_support::TempDir;
 
 namespace {
 
-int ServerPort() {
-    const char* port = getenv("LAUNCHER_HTTP_PORT");
-    return port ? atoi(port) : 0;
-}
+int ServerPort() { return testing_support::HttpServerPort(); }
 
 std::vector<uint8_t> Pattern(size_t n) {
     std::vector<uint8_t> bytes(n);
@@ -187,9 +184,7 @@ bool WaitForFile(const std::wstring& path) {
 }
 
 TEST_F(HttpClientTest, AnswersCarryStatusBodyAndSuccessOnlyFor200) {
-    std::wstring root = testing_support::FromUtf8(getenv("LAUNCHER_HTTP_ROOT"));
-    std::replace(root.begin(), root.end(), L'/', L'\\');
-    ASSERT_TRUE(testing_support::WriteFileBytes(L"Z:" + root + L"\\hello.txt", "hello", 5));
+    ASSERT_TRUE(testing_support::WriteFileBytes(testing_support::HttpServerRoot() + L"hello.txt", "hello", 5));
     std::string refused = "http://127.0.0.1:" + std::to_string(ClosedPort()) + "/x";
 
     struct Case {

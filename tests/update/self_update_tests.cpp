@@ -25,15 +25,11 @@ using testing_support::WriteFileBytes;
 
 namespace {
 
-int ServerPort() {
-    const char* port = getenv("LAUNCHER_HTTP_PORT");
-    return port ? atoi(port) : 0;
-}
+int ServerPort() { return testing_support::HttpServerPort(); }
 
 // A file the HTTP test server serves at /<name> ("/" separated).
 bool Publish(const std::string& name, const std::string& content) {
-    const char* root = getenv("LAUNCHER_HTTP_ROOT");
-    std::wstring path = L"Z:" + FromUtf8(root ? root : "") + L"/" + FromUtf8(name);
+    std::wstring path = testing_support::HttpServerRoot() + FromUtf8(name);
     std::replace(path.begin(), path.end(), L'/', L'\\');
     wchar_t directory[MAX_PATH];
     if (DirectoryOfPath(path.c_str(), directory, MAX_PATH) == 0 || !CreateDirectoryPath(directory)) return false;
