@@ -12,7 +12,10 @@ listens. Paths:
                            badlength, badchunk, hugeheader
   /__stats                 JSON: open connections now and at most, requests now and at
                            most, requests answered (the /__ control paths not counted)
-  /__reset                 zeroes the counts
+  /__log                   JSON: the paths asked for (query included) since the last reset,
+                           in arrival order (the /__ control paths not listed)
+  /__fail/<n>/<path>       the next n requests of /<path> answer 500
+  /__reset                 zeroes the counts, empties the log and forgets planned failures
 POST /__echo answers the request body back. Connections are kept alive.
 """
 import argparse
@@ -38,6 +41,8 @@ class Counts:
             self.in_flight = 0
             self.max_in_flight = 0
             self.requests = 0
+            self.log = []
+            self.failures = {}
 
     def snapshot(self):
         with self.lock:
@@ -107,6 +112,27 @@ class Handler(BaseHTTPRequestHandler):
         if path == "/__reset":
             COUNTS.reset()
             self.answer(200, b"reset")
+            return
+        if path == "/__log":
+            with COUNTS.lock:
+                log = list(COUNTS.log)
+            self.answer(200, json.dumps(log).encode())
+            return
+        if path.startswith("/__fail/"):
+            parts = path.split("/")
+            with COUNTS.lock:
+                COUNTS.failures["/" + "/".join(parts[3:])] = int(parts[2])
+            self.answer(200, b"planned")
+            return
+        with COUNTS.lock:
+            COUNTS.log.append(self.path)
+            planned = COUNTS.failures.get(path, 0)
+            if planned > 0:
+                COUNTS.failures[path] = planned - 1
+        if planned > 0:
+            self.answer(500, b"planned failure")
+            with COUNTS.lock:
+                COUNTS.requests += 1
             return
         with COUNTS.lock:
             COUNTS.in_flight += 1
