@@ -46,7 +46,7 @@ BOOL AfxSocketInit() {
     return TRUE;
 }
 
-static void ProgramName(wchar_t* name, DWORD size) {
+void AfxGetAppName(wchar_t* name, DWORD size) {
     wchar_t path[MAX_PATH];
     DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH);
     if (n == 0 || n >= MAX_PATH) {
@@ -65,7 +65,7 @@ static void ProgramName(wchar_t* name, DWORD size) {
 
 int AfxMessageBox(const wchar_t* text, UINT type) {
     wchar_t caption[MAX_PATH];
-    ProgramName(caption, MAX_PATH);
+    AfxGetAppName(caption, MAX_PATH);
     return MessageBoxW(GetActiveWindow(), text, caption, type);
 }
 

@@ -38,6 +38,9 @@ HINSTANCE AfxGetInstanceHandle();
 // Windows Sockets 2.2 for the process; false when it cannot be initialised.
 BOOL AfxSocketInit();
 
+// The program's name: the executable's file name without its directory and extension.
+void AfxGetAppName(wchar_t* name, DWORD size);
+
 // The framework's message boxes: owned by the active window of this thread, captioned
 // with the program's name (the executable's file name without its extension).
 int AfxMessageBox(const wchar_t* text, UINT type = MB_OK);
