@@ -35,6 +35,7 @@ public:
     virtual void SetGoOnToGame() = 0;
     virtual void SetRunUpdateBatch() = 0;
     virtual bool IsStartedWithArgument() const = 0;
+    virtual void SetStartedWithArgument(bool started) = 0;
 
     // Starts an asynchronous GET; the answer comes back to the update dialog (kinds 1-5)
     // or the version checker (6, 7) on the thread that dispatches the HTTP client's answers.
