@@ -78,4 +78,9 @@ RunResult RunAndCatch(const std::wstring& exe, const std::wstring& arguments,
 
 bool CopyFileTo(const std::wstring& from, const std::wstring& to);
 
+// Writes what the screen shows of `window` as a PNG into the folder "artifacts" of the
+// current directory (the test's build folder). False when nothing could be written.
+// Defined in support/window_shot.cpp, which a test program adds to its sources.
+bool SaveWindowShot(HWND window, const std::wstring& fileName);
+
 }  // namespace testing_support

@@ -1,0 +1,534 @@
+// The update dialog under Xvfb against the HTTP test server standing in for the game
+// server and the content server: the whole preparation from an empty cache, the short
+// path with current files, retries, the dead ends, and the keys that must not close it.
+#include <winsock2.h>
+#include <windows.h>
+#include <ole2.h>
+#include <gdiplus.h>
+
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "app/launcher_host.h"
+#include "framework/paths.h"
+#include "server/file_server.h"
+#include "server/suffix_list.h"
+#include "support/test_support.h"
+#include "update/http_client.h"
+#include "update/update_dialog.h"
+
+using testing_support::FixturePath;
+using testing_support::FromUtf8;
+using testing_support::MessageBoxCatcher;
+using testing_support::ReadFileBytes;
+using testing_support::TempDir;
+using testing_support::ToUtf8;
+using testing_support::WriteFileBytes;
+
+namespace {
+
+struct Delivery {
+    uint32_t kind;
+    bool success;
+    std::string address;
+    int32_t positionAfter;
+    std::wstring tipAfter;
+};
+
+// The application's side as the update dialog sees it: requests go to the real HTTP
+// client, answers come back to the dialog the way the application routes them.
+class TestHost : public LauncherHost {
+public:
+    explicit TestHost(const std::wstring& cacheDirectory) : cacheDirectory_(cacheDirectory) {
+        loaded = config_.OpenPackageFile(FixturePath(L"update\\update.exe").c_str()) &&
+                 config_.LoadIniText("config/cg.txt") && config_.ReadSettings();
+    }
+
+    bool loaded = false;
+    UpdateDlg* dialog = nullptr;
+    std::vector<std::pair<uint32_t, std::string>> requests;
+    std::vector<Delivery> deliveries;
+    bool goOnToGame = false;
+
+    LauncherConfig& config() override { return config_; }
+    void SetGameAddress(const char*) override {}
+    void SetCdnAddress(const char* address) override {
+        cdnAddress_ = address;
+        if (cdnAddress_.back() != '/') cdnAddress_ += '/';
+    }
+    const std::string& cdnAddress() const override { return cdnAddress_; }
+    void SetFlashVars(const char* vars) override { flashVars_ = vars; }
+    const std::string& flashVars() const override { return flashVars_; }
+    const std::wstring& cacheDirectory() const override { return cacheDirectory_; }
+    void SetGoOnToGame() override { goOnToGame = true; }
+    void SetRunUpdateBatch() override {}
+    bool IsStartedWithArgument() const override { return false; }
+    void SetStartedWithArgument(bool) override {}
+    INT_PTR RunUpdateAndGame() override { return 0; }
+    INT_PTR ShowLoginWindow() override { return 0; }
+
+    void SendRequest(uint32_t kind, const char* address) override {
+        requests.emplace_back(kind, address);
+        auto* request = new CCurlHttpRequest;
+        request->SetUrl(address);
+        request->SetMethod(kHttpGet);
+        request->SetSaveToFile(false);
+        request->SetContext("", static_cast<int32_t>(kind), 0, 0, 0);
+        request->SetCallback(&TestHost::Answered, this);
+        CCurlHttpClient::GetInstance()->AddRequest(request);
+    }
+
+    std::vector<uint32_t> Kinds() const {
+        std::vector<uint32_t> kinds;
+        for (const auto& request : requests) kinds.push_back(request.first);
+        return kinds;
+    }
+
+private:
+    static void Answered(void* user, CCurlHttpResponse* response) {
+        auto* host = static_cast<TestHost*>(user);
+        CCurlHttpRequest* request = response->GetRequest();
+        uint32_t kind = static_cast<uint32_t>(request->GetTag());
+        if (!host->dialog) return;
+        host->dialog->OnDownload(kind, response->GetSuccess(), response->GetBody(), response->GetBodyLength(),
+                                 request->GetUrl());
+        host->deliveries.push_back({kind, response->GetSuccess(), request->GetUrl(),
+                                    host->dialog->progress().GetPos(), host->dialog->tipText()});
+    }
+
+    LauncherConfig config_;
+    std::string cdnAddress_;
+    std::string flashVars_;
+    std::wstring cacheDirectory_;
+};
+
+std::string ServerBase() { return "http://127.0.0.1:" + std::to_string(testing_support::HttpServerPort()); }
+
+bool Publish(const std::string& name, const std::string& content) {
+    std::wstring path = testing_support::HttpServerRoot() + FromUtf8(name);
+    std::replace(path.begin(), path.end(), L'/', L'\\');
+    wchar_t directory[MAX_PATH];
+    if (DirectoryOfPath(path.c_str(), directory, MAX_PATH) == 0 || !CreateDirectoryPath(directory)) return false;
+    return WriteFileBytes(path, content.data(), content.size());
+}
+
+// Asks the test server for a control path (/__reset, /__fail/...).
+void Control(const std::string& path) {
+    bool done = false;
+    auto* request = new CCurlHttpRequest;
+    request->SetUrl((ServerBase() + path).c_str());
+    request->SetMethod(kHttpGet);
+    request->SetSaveToFile(false);
+    request->SetCallback([](void* user, CCurlHttpResponse*) { *static_cast<bool*>(user) = true; }, &done);
+    CCurlHttpClient::GetInstance()->AddRequest(request);
+    for (int i = 0; i < 500 && !done; ++i) {
+        Sleep(10);
+        CCurlHttpClient::GetInstance()->DispatchResponses();
+    }
+}
+
+// A ZIP archive with stored items, as a content server would publish it.
+std::string StoredZip(const std::vector<std::pair<std::string, std::string>>& items) {
+    std::string archive;
+    std::string directory;
+    auto put16 = [](std::string& out, uint32_t v) { out.append({char(v & 0xFF), char((v >> 8) & 0xFF)}); };
+    auto put32 = [&](std::string& out, uint32_t v) {
+        put16(out, v & 0xFFFF);
+        put16(out, v >> 16);
+    };
+    for (const auto& item : items) {
+        uint32_t crc = crc32(0, reinterpret_cast<const Bytef*>(item.second.data()),
+                             static_cast<uInt>(item.second.size()));
+        uint32_t offset = static_cast<uint32_t>(archive.size());
+        put32(archive, 0x04034b50);
+        for (uint32_t v : {20u, 0u, 0u, 0u, 0u}) put16(archive, v);
+        put32(archive, crc);
+        put32(archive, static_cast<uint32_t>(item.second.size()));
+        put32(archive, static_cast<uint32_t>(item.second.size()));
+        put16(archive, static_cast<uint32_t>(item.first.size()));
+        put16(archive, 0);
+        archive += item.first + item.second;
+        put32(directory, 0x02014b50);
+        for (uint32_t v : {20u, 20u, 0u, 0u, 0u, 0u}) put16(directory, v);
+        put32(directory, crc);
+        put32(directory, static_cast<uint32_t>(item.second.size()));
+        put32(directory, static_cast<uint32_t>(item.second.size()));
+        put16(directory, static_cast<uint32_t>(item.first.size()));
+        for (uint32_t v : {0u, 0u, 0u, 0u}) put16(directory, v);
+        put32(directory, 0);
+        put32(directory, offset);
+        directory += item.first;
+    }
+    uint32_t directoryOffset = static_cast<uint32_t>(archive.size());
+    archive += directory;
+    put32(archive, 0x06054b50);
+    for (uint32_t v : {0u, 0u}) put16(archive, v);
+    put16(archive, static_cast<uint32_t>(items.size()));
+    put16(archive, static_cast<uint32_t>(items.size()));
+    put32(archive, static_cast<uint32_t>(directory.size()));
+    put32(archive, directoryOffset);
+    put16(archive, 0);
+    return archive;
+}
+
+uint32_t Crc(const std::string& content) {
+    return crc32(0, reinterpret_cast<const Bytef*>(content.data()), static_cast<uInt>(content.size()));
+}
+
+const char kDictionary[] = "1 a/b.png 10 4000\n2 c.swf 20 5000\n";
+
+std::string GameFrame() {
+    std::string frame(70000, '\0');
+    for (size_t i = 0; i < frame.size(); ++i) frame[i] = static_cast<char>((i * 131 + 7) & 0xFF);
+    return frame;
+}
+
+std::string PageDocument(const std::string& cdn, bool withAsyn = true) {
+    return "<?xml version=\"1.0\" encoding=\"utf-8\"?><root><flashVars>user=7&amp;zone=3</flashVars><cdnUrl>" + cdn +
+           "</cdnUrl>" + (withAsyn ? "<asynUrl>" + ServerBase() + "/asyn.txt</asynUrl>" : "") + "</root>";
+}
+
+// A content server with the dictionary archive, the frame and a hash key matching them.
+void PublishContent(const std::string& frame = GameFrame(), const std::string& itemName = "hashdict.txt") {
+    ASSERT_TRUE(Publish("page.xml", PageDocument(ServerBase() + "/cdn")));
+    ASSERT_TRUE(Publish("asyn.txt", "noted"));
+    ASSERT_TRUE(Publish("cdn/hashdict.zip", StoredZip({{itemName, kDictionary}})));
+    ASSERT_TRUE(Publish("cdn/GameFrame.dat", frame));
+    ASSERT_TRUE(Publish("cdn/hashkey.txt", std::to_string(Crc(frame)) + "  " + std::to_string(Crc(kDictionary))));
+}
+
+// The dialog as the application runs it, with a watchdog: after `seconds` it is closed
+// the way a user would (system close), so a test never hangs.
+class WatchedUpdateDlg : public UpdateDlg {
+public:
+    WatchedUpdateDlg(TestHost& host, int seconds) : UpdateDlg(host), seconds_(seconds) { host.dialog = this; }
+    bool restarted = false;
+    bool watchdogFired = false;
+    std::function<void(WatchedUpdateDlg&)> onOpen;
+
+protected:
+    BOOL OnInitDialog() override {
+        BOOL result = UpdateDlg::OnInitDialog();
+        SetTimer(kWatchdog, seconds_ * 1000);
+        SetTimer(kOpened, 50);
+        return result;
+    }
+    LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override {
+        if (message == WM_TIMER && wParam == kWatchdog) {
+            KillTimer(kWatchdog);
+            watchdogFired = true;
+            PostMessage(WM_CLOSE);
+            return 0;
+        }
+        if (message == WM_TIMER && wParam == kOpened) {
+            KillTimer(kOpened);
+            if (onOpen) onOpen(*this);
+            return 0;
+        }
+        return UpdateDlg::WindowProc(message, wParam, lParam);
+    }
+    void StartNewLauncher() override { restarted = true; }
+
+private:
+    enum { kWatchdog = 901, kOpened = 902 };
+    int seconds_;
+};
+
+class UpdateDialogTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        Gdiplus::GdiplusStartupInput input;
+        ASSERT_EQ(Gdiplus::GdiplusStartup(&gdiplus_, &input, nullptr), Gdiplus::Ok);
+        CCurlHttpClient::GetInstance()->StartWorkers();
+        FileSrvSetSuffixes(L"cbp,swf,zip,txt,dat");
+        Control("/__reset");
+    }
+    void TearDown() override {
+        FileSrvShutdown();
+        Gdiplus::GdiplusShutdown(gdiplus_);
+    }
+    ULONG_PTR gdiplus_ = 0;
+};
+
+TEST_F(UpdateDialogTest, FromAnEmptyCacheFetchesEverythingAndHandsOverToTheGame) {
+    PublishContent();
+    TempDir cache;
+    TestHost host(cache.path());
+    ASSERT_TRUE(host.loaded);
+    WatchedUpdateDlg dialog(host, 30);
+    dialog.SetGamePageAddress((ServerBase() + "/page.xml").c_str());
+
+    EXPECT_EQ(IDCANCEL, dialog.DoModal());
+    EXPECT_FALSE(dialog.watchdogFired);
+    EXPECT_TRUE(host.goOnToGame);
+    EXPECT_FALSE(UpdateDlg::IsUpdateActive());
+
+    // The page request carries the port the local server bound and the client version.
+    ASSERT_FALSE(host.requests.empty());
+    std::string page = host.requests[0].second;
+    size_t portAt = page.find("connectPort=");
+    ASSERT_NE(std::string::npos, portAt);
+    int port = atoi(page.c_str() + portAt + strlen("connectPort="));
+    EXPECT_GE(port, 29898);
+    EXPECT_LT(port, 29898 + 200);
+    EXPECT_EQ(0u, page.find(ServerBase() + "/page.xml?connectPort=")) << page;
+    EXPECT_NE(std::string::npos, page.find("&clientversionz=2")) << page;
+
+    std::vector<uint32_t> kinds = host.Kinds();
+    ASSERT_EQ(5u, kinds.size());
+    EXPECT_EQ(1u, kinds[0]);
+    EXPECT_EQ(5u, kinds[1]);
+    EXPECT_EQ(2u, kinds[2]);
+    EXPECT_EQ(std::vector<uint32_t>({3, 4}), std::vector<uint32_t>(kinds.begin() + 3, kinds.end()));
+    EXPECT_EQ(ServerBase() + "/asyn.txt", host.requests[1].second);
+    EXPECT_EQ(0u, host.requests[2].second.find(ServerBase() + "/cdn/hashkey.txt?"));
+    EXPECT_EQ(0u, host.requests[3].second.find(ServerBase() + "/cdn/hashdict.zip?"));
+    EXPECT_EQ(0u, host.requests[4].second.find(ServerBase() + "/cdn/GameFrame.dat?"));
+
+    EXPECT_EQ(1000, dialog.progress().GetPos());
+    EXPECT_EQ("user=7&zone=3", host.flashVars());
+    EXPECT_EQ(ServerBase() + "/cdn/", host.cdnAddress());
+    std::vector<uint8_t> frame = ReadFileBytes(cache.path() + L"GameFrame.dat");
+    std::string expected = GameFrame();
+    EXPECT_EQ(std::vector<uint8_t>(expected.begin(), expected.end()), frame);
+    std::vector<uint8_t> dictionary = ReadFileBytes(cache.path() + L"hashdict.txt");
+    EXPECT_EQ(std::string(kDictionary), std::string(dictionary.begin(), dictionary.end()));
+}
+
+TEST_F(UpdateDialogTest, CurrentFilesAreNotFetchedAgain) {
+    PublishContent();
+    TempDir cache;
+    std::string frame = GameFrame();
+    ASSERT_TRUE(WriteFileBytes(cache.path() + L"GameFrame.dat", frame.data(), frame.size()));
+    ASSERT_TRUE(WriteFileBytes(cache.path() + L"hashdict.txt", kDictionary, strlen(kDictionary)));
+    TestHost host(cache.path());
+    WatchedUpdateDlg dialog(host, 30);
+    dialog.SetGamePageAddress((ServerBase() + "/page.xml?zone=1").c_str());
+
+    dialog.DoModal();
+    EXPECT_TRUE(host.goOnToGame);
+    std::vector<uint32_t> kinds = host.Kinds();
+    std::sort(kinds.begin(), kinds.end());
+    EXPECT_EQ(std::vector<uint32_t>({1, 2, 5}), kinds);
+    EXPECT_EQ(0u, host.requests[0].second.find(ServerBase() + "/page.xml?zone=1&connectPort="));
+    EXPECT_EQ(1000, dialog.progress().GetPos());
+}
+
+TEST_F(UpdateDialogTest, FailedAnswersAreRetriedWithTheSameAddress) {
+    PublishContent();
+    Control("/__fail/2/page.xml");
+    Control("/__fail/1/cdn/hashkey.txt");
+    Control("/__fail/1/cdn/GameFrame.dat");
+    TempDir cache;
+    TestHost host(cache.path());
+    WatchedUpdateDlg dialog(host, 40);
+    dialog.SetGamePageAddress((ServerBase() + "/page.xml").c_str());
+
+    dialog.DoModal();
+    EXPECT_TRUE(host.goOnToGame);
+    EXPECT_EQ(1000, dialog.progress().GetPos());
+    // Each failure steps and then sets the position of its kind; the retry text shows.
+    std::vector<std::pair<uint32_t, int32_t>> failures;
+    for (const Delivery& d : host.deliveries) {
+        if (d.success) continue;
+        failures.emplace_back(d.kind, d.positionAfter);
+        EXPECT_EQ(FromUtf8("第") + std::to_wstring(d.kind) + FromUtf8("步下载失败，正在重试……"), d.tipAfter);
+    }
+    EXPECT_EQ((std::vector<std::pair<uint32_t, int32_t>>{{1, 250}, {1, 250}, {2, 500}, {4, 750}}), failures);
+    std::vector<std::string> pageRequests;
+    for (const auto& r : host.requests)
+        if (r.first == 1) pageRequests.push_back(r.second);
+    ASSERT_EQ(3u, pageRequests.size());
+    EXPECT_EQ(pageRequests[0], pageRequests[2]);
+}
+
+struct DeadEnd {
+    const char* name;
+    const char* message;
+    std::function<void()> prepare;
+};
+
+TEST_F(UpdateDialogTest, DeadEndsTellTheUserAndWaitForCloseOrRestart) {
+    const DeadEnd cases[] = {
+        {"page without asynUrl", "xml param error",
+         [] { ASSERT_TRUE(Publish("page.xml", PageDocument(ServerBase() + "/cdn", false))); }},
+        {"archive unreadable", "hashdict OpenZip fail",
+         [] { ASSERT_TRUE(Publish("cdn/hashdict.zip", std::string(300, 'Z'))); }},
+        {"item missing", "hashdict not found",
+         [] { ASSERT_TRUE(Publish("cdn/hashdict.zip", StoredZip({{"other.txt", kDictionary}}))); }},
+        {"item empty", "hashdict not found",
+         [] { ASSERT_TRUE(Publish("cdn/hashdict.zip", StoredZip({{"hashdict.txt", ""}}))); }},
+    };
+    for (const DeadEnd& c : cases) {
+        SCOPED_TRACE(c.name);
+        PublishContent();
+        c.prepare();
+        TempDir cache;
+        TestHost host(cache.path());
+        MessageBoxCatcher boxes;
+        WatchedUpdateDlg dialog(host, 6);
+        dialog.SetGamePageAddress((ServerBase() + "/page.xml").c_str());
+        EXPECT_EQ(IDCANCEL, dialog.DoModal());
+        EXPECT_TRUE(dialog.watchdogFired);  // it stayed open until closed
+        EXPECT_FALSE(host.goOnToGame);
+        std::vector<testing_support::CaughtBox> caught = boxes.boxes();
+        ASSERT_EQ(1u, caught.size());
+        EXPECT_EQ(FromUtf8(c.message), caught[0].text);
+        FileSrvShutdown();
+        Control("/__reset");
+    }
+}
+
+TEST_F(UpdateDialogTest, ADictionaryItemInAnotherLetterCaseIsFound) {
+    PublishContent(GameFrame(), "HashDict.TXT");
+    TempDir cache;
+    TestHost host(cache.path());
+    WatchedUpdateDlg dialog(host, 30);
+    dialog.SetGamePageAddress((ServerBase() + "/page.xml").c_str());
+    dialog.DoModal();
+    EXPECT_TRUE(host.goOnToGame);
+    EXPECT_TRUE(FileExists((cache.path() + L"hashdict.txt").c_str()));
+}
+
+TEST_F(UpdateDialogTest, AFileThatCannotBeWrittenIsNamedAndNeverReportedReady) {
+    PublishContent();
+    TempDir temp;
+    std::wstring missing = temp.path() + L"not-there\\";
+    TestHost host(missing);
+    MessageBoxCatcher boxes;
+    WatchedUpdateDlg dialog(host, 6);
+    dialog.SetGamePageAddress((ServerBase() + "/page.xml").c_str());
+    dialog.DoModal();
+    EXPECT_TRUE(dialog.watchdogFired);
+    EXPECT_FALSE(host.goOnToGame);
+    EXPECT_FALSE(dialog.frameReady());
+    EXPECT_FALSE(dialog.dictReady());
+    std::vector<testing_support::CaughtBox> caught = boxes.boxes();
+    ASSERT_EQ(2u, caught.size());
+    for (const auto& box : caught) {
+        bool namesAFile = box.text.find(missing + L"GameFrame.dat") != std::wstring::npos ||
+                          box.text.find(missing + L"hashdict.txt") != std::wstring::npos;
+        EXPECT_TRUE(namesAFile) << ToUtf8(box.text);
+    }
+}
+
+TEST_F(UpdateDialogTest, NoFreePortMeansNoDownloads) {
+    PublishContent();
+    // Every port the server may try is taken.
+    std::vector<SOCKET> taken;
+    WSADATA data;
+    WSAStartup(MAKEWORD(2, 2), &data);
+    for (int port = 29898; port < 29898 + 200; ++port) {
+        SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+        sockaddr_in address = {};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(static_cast<u_short>(port));
+        address.sin_addr.s_addr = htonl(INADDR_ANY);
+        if (bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 && listen(s, 1) == 0)
+            taken.push_back(s);
+        else
+            closesocket(s);
+    }
+    TempDir cache;
+    TestHost host(cache.path());
+    MessageBoxCatcher boxes;
+    WatchedUpdateDlg dialog(host, 4);
+    dialog.SetGamePageAddress((ServerBase() + "/page.xml").c_str());
+    dialog.DoModal();
+    for (SOCKET s : taken) closesocket(s);
+    WSACleanup();
+    EXPECT_TRUE(host.requests.empty());
+    std::vector<testing_support::CaughtBox> caught = boxes.boxes();
+    ASSERT_EQ(1u, caught.size());
+    EXPECT_EQ(L"Bind port fail", caught[0].text);
+}
+
+TEST_F(UpdateDialogTest, ReturnAndEscapeDoNotCloseItAndTheRestartButtonDoes) {
+    // A page that never answers keeps the dialog waiting.
+    TempDir cache;
+    TestHost host(cache.path());
+    WatchedUpdateDlg dialog(host, 20);
+    dialog.SetGamePageAddress((ServerBase() + "/__slow/30000/page.xml").c_str());
+    bool stillOpen = false;
+    dialog.onOpen = [&](WatchedUpdateDlg& d) {
+        for (WPARAM key : {VK_RETURN, VK_ESCAPE}) {
+            PostMessageW(d.m_hWnd, WM_KEYDOWN, key, 0);
+            PostMessageW(d.m_hWnd, WM_KEYUP, key, 0);
+        }
+        MSG message;
+        for (int i = 0; i < 20; ++i) {
+            while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+                if (!d.PreTranslateMessage(&message)) {
+                    TranslateMessage(&message);
+                    DispatchMessageW(&message);
+                }
+            }
+            Sleep(10);
+        }
+        stillOpen = d.IsWindowVisible() != FALSE;
+        testing_support::SaveWindowShot(d.m_hWnd, L"update_dialog.png");
+        d.restartButton().SendMessage(BM_CLICK);
+    };
+    EXPECT_EQ(IDCANCEL, dialog.DoModal());
+    EXPECT_TRUE(stillOpen);
+    EXPECT_TRUE(dialog.restarted);
+    EXPECT_FALSE(dialog.watchdogFired);
+}
+
+TEST(HashKey, TwoNumbersSeparatedBySpaces) {
+    struct Case {
+        std::string text;
+        bool ok;
+        int64_t frame, dictionary;
+    } cases[] = {
+        {"123 456", true, 123, 456},
+        {"4294967295   17", true, 4294967295LL, 17},
+        {"12 -5", true, 12, 0},
+        {"12 x", true, 12, 0},
+        {"12 34\r\n", true, 12, 34},
+        {"77", false, 0, 0},
+        {"77   ", false, 0, 0},
+        {"", false, 0, 0},
+        {std::string("5 \0" "9", 4), false, 0, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        int64_t frame = -1, dictionary = -1;
+        bool ok = ParseHashKey(reinterpret_cast<const uint8_t*>(c.text.data()), c.text.size(), &frame, &dictionary);
+        EXPECT_EQ(c.ok, ok);
+        if (!ok) continue;
+        EXPECT_EQ(c.frame, frame);
+        EXPECT_EQ(c.dictionary, dictionary);
+    }
+    // A frame value above 2^31 matches a check value with the top bit set by its low 32 bits.
+    int64_t frame = 0, dictionary = 0;
+    std::string text = "3000000000 1";
+    ASSERT_TRUE(ParseHashKey(reinterpret_cast<const uint8_t*>(text.data()), text.size(), &frame, &dictionary));
+    EXPECT_EQ(3000000000u, static_cast<uint32_t>(frame));
+}
+
+TEST(TipText, OnlyTheIntegerConversionIsFilled) {
+    struct Case {
+        const wchar_t* format;
+        const wchar_t* text;
+    } cases[] = {
+        {L"step %d done", L"step 3 done"},
+        {L"100%% %d", L"100% 3"},
+        {L"%s %d %d", L"%s 3 %d"},
+        {L"no number", L"no number"},
+        {L"trailing %", L"trailing %"},
+    };
+    for (const Case& c : cases) EXPECT_EQ(std::wstring(c.text), FormatTipText(c.format, 3)) << ToUtf8(c.format);
+}
+
+TEST(PortParameters, QuestionMarkDecidesTheSeparator) {
+    EXPECT_EQ("http://g/p?connectPort=9898&clientversionz=2", AppendPortParameters("http://g/p", 9898));
+    EXPECT_EQ("http://g/p?a=1&connectPort=9898&clientversionz=2", AppendPortParameters("http://g/p?a=1", 9898));
+}
+
+}  // namespace
