@@ -1,0 +1,34 @@
+#include "flash/package_movie.h"
+
+#include <string>
+
+namespace {
+
+std::string ToUtf8(const wchar_t* text) {
+    int size = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
+    if (size <= 1) return std::string();
+    std::string result(static_cast<size_t>(size), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text, -1, &result[0], size, nullptr, nullptr);
+    result.resize(static_cast<size_t>(size - 1));
+    return result;
+}
+
+}  // namespace
+
+bool OpenPackageMovieStream(LauncherConfig& config, const wchar_t* name, PackageMovie& movie) {
+    std::vector<uint8_t> bytes;
+    if (!name || !config.ReadPackageEntry(ToUtf8(name).c_str(), bytes)) {
+        MessageBoxW(nullptr, L"读取图片失败", L"启动失败", MB_OK);
+        return false;
+    }
+    movie.stream.reset();
+    movie.bytes = std::move(bytes);
+    movie.stream = std::make_unique<FlashMemoryStream>(movie.bytes.data(), static_cast<uint32_t>(movie.bytes.size()));
+    return true;
+}
+
+bool LoadPackageMovie(LauncherConfig& config, CShockwaveFlash* control, const wchar_t* name, PackageMovie& movie) {
+    if (!control || !name || !control->GetControlUnknown()) return false;
+    if (!OpenPackageMovieStream(config, name, movie)) return false;
+    return LoadMovieFromStream(*control, movie.stream.get());
+}
