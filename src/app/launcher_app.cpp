@@ -8,13 +8,18 @@
 #include <string.h>
 
 #include "app/system_integration.h"
+#include "flash/flash_dialog.h"
 #include "framework/paths.h"
+#include "game/game_dialog.h"
+#include "login/launcher_dialog.h"
 #include "framework/text.h"
 #include "res/resource.h"
 #include "ravlib/log.h"
 #include "server/file_server.h"
 #include "server/suffix_list.h"
 #include "update/http_client.h"
+#include "update/update_dialog.h"
+#include "update/version_checker.h"
 
 namespace {
 
@@ -95,7 +100,91 @@ bool NormaliseCdnAddress(const char* text, std::string* address) {
     return true;
 }
 
-LauncherApp::~LauncherApp() { delete mainSkin_; }
+LauncherApp::~LauncherApp() {
+    DeleteWindows();
+    delete mainSkin_;
+}
+
+void LauncherApp::DeleteWindows() {
+    delete flashDialog_;
+    flashDialog_ = nullptr;
+    delete gameWindow_;
+    gameWindow_ = nullptr;
+    delete updateDialog_;
+    updateDialog_ = nullptr;
+    delete versionChecker_;
+    versionChecker_ = nullptr;
+    delete loginWindow_;
+    loginWindow_ = nullptr;
+}
+
+void LauncherApp::SendRequest(uint32_t kind, const char* address) {
+    CCurlHttpClient* http = CCurlHttpClient::GetInstance();
+    if (!http) return;
+    auto* request = new CCurlHttpRequest;
+    request->SetUrl(address);
+    request->SetMethod(kHttpGet);
+    request->SetDeliverOnTransferThread(false);
+    request->SetSaveToFile(false);
+    request->SetContext("", static_cast<int32_t>(kind), 0, 0, 0);
+    request->SetCallback(&LauncherApp::OnRequestDone, this);
+    if (http->AddRequest(request) != 0) delete request;
+}
+
+void LauncherApp::OnRequestDone(void* self, CCurlHttpResponse* response) {
+    auto* app = static_cast<LauncherApp*>(self);
+    if (!app || !response || !response->GetRequest()) return;
+    CCurlHttpRequest* request = response->GetRequest();
+    uint32_t kind = static_cast<uint32_t>(request->GetTag());
+    if (kind == kDownloadVersionFile || kind == kDownloadNewLauncher) {
+        if (app->versionChecker_)
+            app->versionChecker_->OnAnswer(kind, response->GetSuccess(), response->GetBody(),
+                                           response->GetBodyLength());
+        return;
+    }
+    if (app->updateDialog_)
+        app->updateDialog_->OnDownload(kind, response->GetSuccess(), response->GetBody(), response->GetBodyLength(),
+                                       request->GetUrl());
+}
+
+INT_PTR LauncherApp::RunUpdateAndGame() {
+    if (!updateDialog_) updateDialog_ = new UpdateDlg(*this);
+    updateDialog_->SetGamePageAddress(gameAddress_.c_str());
+    INT_PTR result = updateDialog_->DoModal();
+    if (!goOnToGame_) return result;
+    if (!gameWindow_) gameWindow_ = new CGameDialog(*this);
+    return gameWindow_->DoModal();
+}
+
+INT_PTR LauncherApp::ShowLoginWindow() {
+    if (!loginWindow_) {
+        loginWindow_ = new CLauncherTranslucentDlg(*this, mainSkin_);
+        mainSkin_ = nullptr;
+    }
+    return loginWindow_->DoModal();
+}
+
+void LauncherApp::StartVersionCheck() {
+    if (versionChecker_) return;
+    const LauncherSettings& s = config_.settings();
+    versionChecker_ = new VersionChecker(*this, s.server, s.port, s.versionUrl);
+    versionChecker_->StartCheck();
+}
+
+INT_PTR LauncherApp::RunFirstWindow(const FirstWindowChoice& choice) {
+    switch (choice.window) {
+    case FirstWindow::DirectStart:
+        StartVersionCheck();
+        SetGameAddress(choice.gameAddress.c_str());
+        return RunUpdateAndGame();
+    case FirstWindow::FlashSplash:
+        if (!flashDialog_) flashDialog_ = new CFlashDialog(*this);
+        return flashDialog_->DoModal();
+    case FirstWindow::Login:
+        return ShowLoginWindow();
+    }
+    return IDCANCEL;
+}
 
 void LauncherApp::SetCdnAddress(const char* address) {
     std::string normalised;
@@ -194,20 +283,23 @@ BOOL LauncherApp::InitInstance() {
     ApplySystemIntegration(programDirectory);
     if (CCurlHttpClient* http = CCurlHttpClient::GetInstance()) http->StartWorkers();
     PrepareCacheDirectory();
-    std::wstring leftoverBatch = cacheDirectory_ + L"Launcher_update.bat";
+    std::wstring leftoverBatch = cacheDirectory_ + kUpdateBatchName;
     if (FileExists(leftoverBatch.c_str())) DeleteFileW(leftoverBatch.c_str());
+    StartVersionCheck();
 
     FirstWindowChoice choice =
         ChooseFirstWindow(config_.settings().firstUrl, config_.settings().BoPlaySwf != 0, commandLine());
     SetStartedWithArgument(choice.startedWithArgument);
     if (choice.window == FirstWindow::DirectStart) SetGameAddress(choice.gameAddress.c_str());
-    WriteStartupReport(choice);
+    if (WriteStartupReport(choice)) return FALSE;
+    RunFirstWindow(choice);
     return FALSE;
 }
 
 int LauncherApp::ExitInstance() {
     int result = 0;
     try {
+        DeleteWindows();
         FileSrvShutdown();
         CCurlHttpClient::Shutdown();
         OleUninitialize();
@@ -227,7 +319,8 @@ int LauncherApp::ExitInstance() {
 }
 
 void LauncherApp::RunUpdateBatch() {
-    std::wstring commandLine = cacheDirectory_ + L"Launcher_update.bat";
+    // Quoted, so that a cache directory with spaces starts the batch and nothing else.
+    std::wstring commandLine = L"\"" + cacheDirectory_ + kUpdateBatchName + L"\"";
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESHOWWINDOW;
@@ -240,12 +333,13 @@ void LauncherApp::RunUpdateBatch() {
     }
 }
 
-// Operators and tests can ask start-up to say what it decided: with the environment
-// variable LAUNCHER_STARTUP_REPORT naming a file, a few UTF-8 lines are written there.
-void LauncherApp::WriteStartupReport(const FirstWindowChoice& choice) const {
+// Operators and tests can ask start-up to say what it decided without opening a window
+// (a dry run): with the environment variable LAUNCHER_STARTUP_REPORT naming a file, a
+// few UTF-8 lines are written there and start-up ends. True when the report was asked for.
+bool LauncherApp::WriteStartupReport(const FirstWindowChoice& choice) const {
     wchar_t path[MAX_PATH];
     DWORD length = GetEnvironmentVariableW(L"LAUNCHER_STARTUP_REPORT", path, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH) return;
+    if (length == 0 || length >= MAX_PATH) return false;
     static const char* const kWindowNames[] = {"direct", "splash", "login"};
     std::string report = "first_window=";
     report += kWindowNames[static_cast<int>(choice.window)];
@@ -257,8 +351,9 @@ void LauncherApp::WriteStartupReport(const FirstWindowChoice& choice) const {
     report += config_.settings().title;
     report += "\n";
     HANDLE file = CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return;
+    if (file == INVALID_HANDLE_VALUE) return true;
     DWORD written = 0;
     WriteFile(file, report.data(), static_cast<DWORD>(report.size()), &written, nullptr);
     CloseHandle(file);
+    return true;
 }

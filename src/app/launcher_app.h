@@ -6,11 +6,18 @@
 #include <string>
 
 #include "app/launcher_config.h"
+#include "app/launcher_host.h"
 #include "framework/app.h"
 
 namespace Gdiplus {
 class Bitmap;
 }
+class CCurlHttpResponse;
+class CFlashDialog;
+class CGameDialog;
+class CLauncherTranslucentDlg;
+class UpdateDlg;
+class VersionChecker;
 
 // Which modal chain start-up opens.
 enum class FirstWindow { DirectStart, FlashSplash, Login };
@@ -35,7 +42,7 @@ std::wstring CacheDirectoryFor(const std::wstring& exeDirectory, const std::wstr
 // text shorter than two characters.
 bool NormaliseCdnAddress(const char* text, std::string* address);
 
-class LauncherApp : public CWinApp {
+class LauncherApp : public CWinApp, public LauncherHost {
 public:
     LauncherApp() = default;
     ~LauncherApp() override;
@@ -43,29 +50,44 @@ public:
     BOOL InitInstance() override;
     int ExitInstance() override;
 
-    LauncherConfig& config() { return config_; }
+    LauncherConfig& config() override { return config_; }
 
-    void SetGameAddress(const char* address) { gameAddress_ = address ? address : ""; }
+    void SetGameAddress(const char* address) override { gameAddress_ = address ? address : ""; }
     const std::string& gameAddress() const { return gameAddress_; }
-    void SetCdnAddress(const char* address);
-    const std::string& cdnAddress() const { return cdnAddress_; }
-    void SetFlashVars(const char* vars) { flashVars_ = vars ? vars : ""; }
-    const std::string& flashVars() const { return flashVars_; }
-    const std::wstring& cacheDirectory() const { return cacheDirectory_; }
-    void SetGoOnToGame() { goOnToGame_ = true; }
-    void SetRunUpdateBatch() { runUpdateBatch_ = true; }
-    void SetStartedWithArgument(bool started) { startedWithArgument_ = started; }
-    bool IsStartedWithArgument() const { return startedWithArgument_; }
+    void SetCdnAddress(const char* address) override;
+    const std::string& cdnAddress() const override { return cdnAddress_; }
+    void SetFlashVars(const char* vars) override { flashVars_ = vars ? vars : ""; }
+    const std::string& flashVars() const override { return flashVars_; }
+    const std::wstring& cacheDirectory() const override { return cacheDirectory_; }
+    void SetGoOnToGame() override { goOnToGame_ = true; }
+    void SetRunUpdateBatch() override { runUpdateBatch_ = true; }
+    void SetStartedWithArgument(bool started) override { startedWithArgument_ = started; }
+    bool IsStartedWithArgument() const override { return startedWithArgument_; }
+
+    void SendRequest(uint32_t kind, const char* address) override;
+    INT_PTR RunUpdateAndGame() override;
+    INT_PTR ShowLoginWindow() override;
+
+    // The completion routine of every request of SendRequest, on the dispatching thread.
+    static void OnRequestDone(void* self, CCurlHttpResponse* response);
 
 private:
     void DeleteLeftovers(const std::string& programDirectory);
     void ApplySystemIntegration(const std::string& programDirectory);
     void PrepareCacheDirectory();
+    void StartVersionCheck();
+    INT_PTR RunFirstWindow(const FirstWindowChoice& choice);
+    void DeleteWindows();
     void RunUpdateBatch();
-    void WriteStartupReport(const FirstWindowChoice& choice) const;
+    bool WriteStartupReport(const FirstWindowChoice& choice) const;
 
     LauncherConfig config_;
     Gdiplus::Bitmap* mainSkin_ = nullptr;
+    CGameDialog* gameWindow_ = nullptr;
+    CLauncherTranslucentDlg* loginWindow_ = nullptr;
+    CFlashDialog* flashDialog_ = nullptr;
+    UpdateDlg* updateDialog_ = nullptr;
+    VersionChecker* versionChecker_ = nullptr;
     std::string gameAddress_;
     std::string flashVars_;
     std::string cdnAddress_;

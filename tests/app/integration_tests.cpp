@@ -4,6 +4,7 @@
 #include <objbase.h>
 
 #include <string>
+#include <vector>
 
 #include "app/system_integration.h"
 #include "support/test_support.h"
@@ -23,6 +24,89 @@ TEST(BrowserEmulation, ValueFollowsTheMajorVersion) {
     };
     for (const Case& c : cases)
         EXPECT_EQ(BrowserEmulationValue(c.version), c.value) << testing_support::ToUtf8(c.version);
+}
+
+// The value start-up writes for this executable, read back from the registry; 0 when none.
+DWORD FeatureValue(const wchar_t* exeName) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER,
+                      L"Software\\Microsoft\\Internet Explorer\\Main\\FeatureControl\\FEATURE_BROWSER_EMULATION", 0,
+                      KEY_READ, &key) != ERROR_SUCCESS)
+        return 0;
+    DWORD value = 0;
+    DWORD bytes = sizeof value;
+    if (RegQueryValueExW(key, exeName, nullptr, nullptr, reinterpret_cast<BYTE*>(&value), &bytes) != ERROR_SUCCESS)
+        value = 0;
+    RegCloseKey(key);
+    return value;
+}
+
+// The browser's key of this Wine prefix, its "Version" value put back afterwards.
+class BrowserKey : public ::testing::Test {
+protected:
+    static constexpr const wchar_t* kPath = L"SOFTWARE\\Microsoft\\Internet Explorer";
+    void SetUp() override {
+        HKEY key = nullptr;
+        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyW(HKEY_LOCAL_MACHINE, kPath, &key));
+        DWORD bytes = sizeof saved_;
+        hadVersion_ = RegQueryValueExW(key, L"Version", nullptr, nullptr, reinterpret_cast<BYTE*>(saved_), &bytes) ==
+                      ERROR_SUCCESS;
+        RegCloseKey(key);
+    }
+    void TearDown() override {
+        HKEY key = nullptr;
+        if (RegCreateKeyW(HKEY_LOCAL_MACHINE, kPath, &key) != ERROR_SUCCESS) return;
+        if (hadVersion_)
+            RegSetValueExW(key, L"Version", 0, REG_SZ, reinterpret_cast<const BYTE*>(saved_),
+                           static_cast<DWORD>((wcslen(saved_) + 1) * sizeof(wchar_t)));
+        else
+            RegDeleteValueW(key, L"Version");
+        RegCloseKey(key);
+    }
+    void SetVersion(const wchar_t* version) {
+        HKEY key = nullptr;
+        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyW(HKEY_LOCAL_MACHINE, kPath, &key));
+        RegSetValueExW(key, L"Version", 0, REG_SZ, reinterpret_cast<const BYTE*>(version),
+                       static_cast<DWORD>((wcslen(version) + 1) * sizeof(wchar_t)));
+        RegCloseKey(key);
+    }
+    wchar_t saved_[64] = L"";
+    bool hadVersion_ = false;
+};
+
+TEST_F(BrowserKey, TheInstalledVersionDecidesTheEmulationValueOfThisExecutable) {
+    struct Case {
+        const wchar_t* version;
+        DWORD value;
+    } cases[] = {{L"8.0.6001.18702", 8000}, {L"9.11.19041.0", 9000}, {L"10.0.9200", 10000}, {L"11.0.22000", 10001}};
+    for (const Case& c : cases) {
+        SetVersion(c.version);
+        ApplyBrowserEmulation(L"EmulationTest.exe");
+        EXPECT_EQ(c.value, FeatureValue(L"EmulationTest.exe")) << testing_support::ToUtf8(c.version);
+    }
+    // Version 7 writes nothing: the value stays what it was.
+    SetVersion(L"7.0.5730");
+    ApplyBrowserEmulation(L"EmulationSeven.exe");
+    EXPECT_EQ(0u, FeatureValue(L"EmulationSeven.exe"));
+}
+
+TEST_F(BrowserKey, AMissingKeyIsReportedAndNothingIsWritten) {
+    HKEY parent = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft", 0, KEY_ALL_ACCESS, &parent));
+    // The key moves aside for the test and comes back afterwards.
+    ASSERT_EQ(ERROR_SUCCESS, RegRenameKey(parent, L"Internet Explorer", L"Internet Explorer (moved)"));
+    std::vector<testing_support::CaughtBox> boxes;
+    {
+        testing_support::MessageBoxCatcher catcher;
+        ApplyBrowserEmulation(L"EmulationMissing.exe");
+        boxes = catcher.boxes();
+    }
+    RegRenameKey(parent, L"Internet Explorer (moved)", L"Internet Explorer");
+    RegCloseKey(parent);
+    ASSERT_EQ(1u, boxes.size());
+    EXPECT_EQ(testing_support::FromUtf8("无法判断IE版本信息"), boxes[0].text);
+    EXPECT_EQ(L"Error", boxes[0].caption);
+    EXPECT_EQ(0u, FeatureValue(L"EmulationMissing.exe"));
 }
 
 class Shortcuts : public ::testing::Test {
