@@ -1,0 +1,95 @@
+#include "standins/flash/flash_view.h"
+
+#include <vector>
+
+#include "standins/flash/module.h"
+
+namespace {
+
+const wchar_t kViewClass[] = L"FlashStandinView";
+
+}  // namespace
+
+FlashStandinView::~FlashStandinView() { Destroy(); }
+
+bool FlashStandinView::Create(HWND parent, const RECT& position, const wchar_t* text) {
+    if (window_ || !parent) return false;
+    HINSTANCE module = FlashStandinModule();
+    WNDCLASSEXW windowClass = {};
+    windowClass.cbSize = sizeof windowClass;
+    if (!GetClassInfoExW(module, kViewClass, &windowClass)) {
+        windowClass.cbSize = sizeof windowClass;
+        windowClass.lpfnWndProc = StaticWindowProc;
+        windowClass.hInstance = module;
+        windowClass.hCursor = LoadCursorW(nullptr, reinterpret_cast<const wchar_t*>(IDC_ARROW));
+        windowClass.lpszClassName = kViewClass;
+        if (!RegisterClassExW(&windowClass)) return false;
+    }
+    HWND created = CreateWindowExW(0, kViewClass, text, WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS, position.left,
+                                   position.top, position.right - position.left, position.bottom - position.top,
+                                   parent, nullptr, module, this);
+    return created != nullptr;
+}
+
+void FlashStandinView::Destroy() {
+    if (window_) DestroyWindow(window_);
+}
+
+void FlashStandinView::SetText(const wchar_t* text) {
+    if (!window_) return;
+    SetWindowTextW(window_, text);
+    InvalidateRect(window_, nullptr, TRUE);
+}
+
+void FlashStandinView::Move(const RECT& position) {
+    if (!window_) return;
+    MoveWindow(window_, position.left, position.top, position.right - position.left,
+               position.bottom - position.top, TRUE);
+}
+
+void FlashStandinView::UnregisterWindowClass() { UnregisterClassW(kViewClass, FlashStandinModule()); }
+
+LRESULT CALLBACK FlashStandinView::StaticWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    FlashStandinView* view = reinterpret_cast<FlashStandinView*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+    if (message == WM_NCCREATE) {
+        view = static_cast<FlashStandinView*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
+        view->window_ = window;
+        SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(view));
+    }
+    if (!view) return DefWindowProcW(window, message, wParam, lParam);
+    LRESULT result = view->WindowProc(message, wParam, lParam);
+    if (message == WM_NCDESTROY) {
+        SetWindowLongPtrW(window, GWLP_USERDATA, 0);
+        view->window_ = nullptr;
+    }
+    return result;
+}
+
+LRESULT FlashStandinView::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+    case WM_ERASEBKGND:
+        return 1;
+    case WM_PAINT:
+        OnPaint();
+        return 0;
+    default:
+        return DefWindowProcW(window_, message, wParam, lParam);
+    }
+}
+
+void FlashStandinView::OnPaint() {
+    PAINTSTRUCT paint;
+    HDC dc = BeginPaint(window_, &paint);
+    if (!dc) return;
+    RECT client;
+    GetClientRect(window_, &client);
+    FillRect(dc, &client, GetSysColorBrush(COLOR_APPWORKSPACE));
+    std::vector<wchar_t> text(static_cast<size_t>(GetWindowTextLengthW(window_)) + 1, L'\0');
+    int length = GetWindowTextW(window_, text.data(), static_cast<int>(text.size()));
+    HGDIOBJ oldFont = SelectObject(dc, GetStockObject(DEFAULT_GUI_FONT));
+    SetBkMode(dc, TRANSPARENT);
+    SetTextColor(dc, GetSysColor(COLOR_WINDOWTEXT));
+    DrawTextW(dc, text.data(), length, &client, DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
+    SelectObject(dc, oldFont);
+    EndPaint(window_, &paint);
+}
