@@ -141,6 +141,13 @@ class DemoServer(ThreadingHTTPServer):
     def port(self):
         return self.server_address[1]
 
+    def handle_error(self, request, client_address):
+        # A client that goes away in the middle of an answer is no fault of the server.
+        error = sys.exc_info()[1]
+        if not isinstance(error, ConnectionError):
+            print("servers: %s server: %s from %s" % (self.name, error, client_address[0]),
+                  file=sys.stderr)
+
 
 # ---------------------------------------------------------------------------
 # What each server answers: respond(handler, path, query) -> (status, body, type)

@@ -187,7 +187,7 @@ def collect_resources(folder, reserved):
             seen[name.lower()] = name
             found[name] = path
     if problems:
-        raise Failure("cannot publish these resources:\n  " + "\n  ".join(problems))
+        raise Failure("cannot publish %s" % "; ".join(problems))
     if not found:
         raise Failure("the resources folder %s holds no files; the launcher refuses an "
                       "empty dictionary" % folder)
@@ -298,6 +298,9 @@ def publish(args):
                       % args.movie)
     if inside(args.output, args.resources):
         raise Failure("the output folder must not lie inside the resources folder")
+    if inside(args.movie, args.resources):
+        raise Failure("the movie lies inside the resources folder, where it would be "
+                      "published unencrypted")
 
     reserved = {name.lower(): "the " + what.replace("_", " ") for what, name in names.items()}
     reserved.update({n: "a file the launcher keeps in its cache" for n in LAUNCHER_CACHE_FILES})

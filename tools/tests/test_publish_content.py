@@ -253,10 +253,23 @@ class RefusalTests(PublishFixture, unittest.TestCase):
         os.makedirs(self.resources)
         self.refuse("holds no files", "--key", KEY.decode())
 
-    def test_output_inside_the_resources(self):
+    def test_output_or_movie_inside_the_resources(self):
         self.add("a.txt", b"a")
+        self.add("game.swf", self.movie_bytes)
+        self.refuse("published unencrypted", "--key", KEY.decode(),
+                    movie=os.path.join(self.resources, "game.swf"))
         self.out = os.path.join(self.resources, "published")
         self.refuse("must not lie inside", "--key", KEY.decode())
+
+    def test_every_bad_name_is_named_on_one_line(self):
+        self.add("a b.png", b"1")
+        self.add("LICENSE", b"2")
+        status, _, err = run_tool("--movie", self.movie, "--resources", self.resources,
+                                  "-o", self.out, "--key", KEY.decode())
+        self.assertEqual(status, 1)
+        self.assertEqual(len(err.splitlines()), 1)
+        self.assertIn("a b.png", err)
+        self.assertIn("LICENSE", err)
 
 
 if __name__ == "__main__":
