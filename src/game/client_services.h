@@ -1,0 +1,80 @@
+// Services of the game window that reach outside it: the client information the game
+// movie asks for (MAC address of the first adapter, public IP address), starting the
+// launcher again, start with Windows (the Run value and config.ini beside the executable)
+// and clearing the browser's URL cache. All on the main thread; the IP request blocks.
+#pragma once
+
+#include <windows.h>
+#include <stdint.h>
+
+#include <string>
+
+#include "app/launcher_config.h"
+
+// The address page used when LAUNCHER_IP_PAGE is not set: a public what-is-my-IP page
+// whose text holds the caller's address in square brackets.
+extern const wchar_t kDefaultIpPageAddress[];
+
+struct ClientInfo {
+    std::string macAddress;  // "00-1a-2b-3c-4d-5e"; all zeros when no adapter is found
+    std::string ipAddress;   // the public address, "127.0.0.1" when it cannot be had
+};
+
+// Results of GetExternalIp.
+enum : int32_t {
+    kIpFound = 0,
+    kIpPageUnreachable = -1,
+    kIpNotOnPage = -2,
+};
+
+// The six address bytes as "%02x" joined by "-".
+std::string FormatMacAddress(const uint8_t address[6]);
+
+// The text between the first "[" and the first "]" of a line (empty when "]" comes
+// first); false when the line lacks either.
+bool FindBracketedAddress(const std::string& line, std::string* address);
+
+// Where config.ini lives for an executable directory (ending with a backslash): beside
+// the executable, or in the root of the desktop's drive when the executable lies directly
+// on the desktop. False when the path would not fit MAX_PATH.
+bool ConfigIniPath(const wchar_t* directory, const wchar_t* desktop, std::wstring* path);
+
+class CClientServices {
+public:
+    // Uses this executable's path (refused when longer than MAX_PATH) and the address
+    // page named by the environment variable LAUNCHER_IP_PAGE, else kDefaultIpPageAddress.
+    CClientServices();
+    CClientServices(const CClientServices&) = delete;
+    CClientServices& operator=(const CClientServices&) = delete;
+
+    // The executable the services start and register; tests point it elsewhere.
+    void SetExecutablePath(const wchar_t* path);
+    const std::wstring& executablePath() const { return executablePath_; }
+    void SetIpPageAddress(const wchar_t* address) { ipPageAddress_ = address; }
+    const std::wstring& ipPageAddress() const { return ipPageAddress_; }
+
+    ClientInfo CollectClientInfo() const;
+    // kIpFound with the address, kIpPageUnreachable, or kIpNotOnPage.
+    int32_t GetExternalIp(std::string* address) const;
+
+    // Starts the executable again as a new process, without arguments; not waited for.
+    bool StartNewInstance() const;
+
+    // The AutoBoot choice of config.ini beside the executable.
+    bool ReadAutoStart() const;
+    // Switches start with Windows from `autoStart` to its opposite: the Run value of the
+    // current user and AutoBoot of config.ini. Returns the new choice; an executable path
+    // that cannot be registered whole leaves everything as it was and returns `autoStart`.
+    bool ToggleAutoStart(bool autoStart) const;
+
+    // Asks with clearFlashMsg / clearFlashTitle (OK and Cancel) and clears on OK.
+    void AskAndClearBrowserCache(HWND owner, const LauncherSettings& settings) const;
+    // Deletes every entry of the URL cache that can be deleted; returns how many were.
+    static uint32_t ClearBrowserCache();
+
+private:
+    bool ConfigIniOfExecutable(std::wstring* path) const;
+
+    std::wstring executablePath_;
+    std::wstring ipPageAddress_;
+};
