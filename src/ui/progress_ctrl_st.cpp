@@ -96,8 +96,11 @@ int32_t CProgressCtrlST::GetPercent() const {
 }
 
 void CProgressCtrlST::Redraw() const {
-    // The percentage sits in the middle, outside the part a position change touches.
-    if (fill_) Invalidate(TRUE);
+    if (fill_) Invalidate(FALSE);
+}
+
+COLORREF CProgressCtrlST::BackgroundColor() const {
+    return background_ == CLR_DEFAULT ? GetSysColor(COLOR_3DFACE) : background_;
 }
 
 LRESULT CProgressCtrlST::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
@@ -106,6 +109,9 @@ LRESULT CProgressCtrlST::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) 
         if (!fill_) return CProgressCtrl::WindowProc(message, wParam, lParam);
         OnPaint();
         return 0;
+    case PBM_SETBKCOLOR:
+        background_ = static_cast<COLORREF>(lParam);
+        return CProgressCtrl::WindowProc(message, wParam, lParam);
     default:
         return CProgressCtrl::WindowProc(message, wParam, lParam);
     }
@@ -113,9 +119,22 @@ LRESULT CProgressCtrlST::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) 
 
 void CProgressCtrlST::OnPaint() {
     PAINTSTRUCT paint = {};
-    HDC dc = BeginPaint(m_hWnd, &paint);
-    if (!dc) return;
+    HDC screen = BeginPaint(m_hWnd, &paint);
+    if (!screen) return;
     const RECT client = GetClientRect();
+    // Drawn off screen in one piece. Nothing erases the bar for us, so the unfilled part
+    // gets the background colour: a lower position or another percentage leaves no trace.
+    CMemoryDC buffer(screen);
+    CGdiObject<HBITMAP> canvas(CreateCompatibleBitmap(screen, client.right, client.bottom));
+    if (!buffer || !canvas) {
+        EndPaint(m_hWnd, &paint);
+        return;
+    }
+    HDC dc = buffer.get();
+    CSelectObject selectCanvas(dc, canvas.get());
+    CGdiObject<HBRUSH> background(CreateSolidBrush(BackgroundColor()));
+    FillRect(dc, &client, background.get());
+
     RECT bar = client;
     if (GetStyle() & WS_BORDER) {
         CGdiObject<HBRUSH> black(CreateSolidBrush(RGB(0, 0, 0)));
@@ -133,6 +152,7 @@ void CProgressCtrlST::OnPaint() {
         SetBkMode(dc, TRANSPARENT);
         DrawTextW(dc, text, length, &textRect, DT_CENTER | DT_VCENTER | DT_SINGLELINE);
     }
+    BitBlt(screen, 0, 0, client.right, client.bottom, dc, 0, 0, SRCCOPY);
     EndPaint(m_hWnd, &paint);
 }
 
@@ -150,17 +170,18 @@ void CProgressCtrlST::PaintFill(HDC dc, const RECT& bar) const {
     const int fillHeight = fill.bottom - fill.top;
     if (fillWidth <= 0 || fillHeight <= 0) return;
 
-    CMemoryDC memory(dc);
+    // Whole tiles from the fill's top-left corner, cut at its right and bottom edges.
     CMemoryDC tile(dc);
-    CGdiObject<HBITMAP> canvas(CreateCompatibleBitmap(dc, width, height));
-    if (!memory || !tile || !canvas) return;
-    CSelectObject selectCanvas(memory.get(), canvas.get());
+    if (!tile) return;
     CSelectObject selectTile(tile.get(), fill_);
     const int columns = (fillWidth + fillWidth_ - 1) / fillWidth_;
     const int rows = (fillHeight + fillHeight_ - 1) / fillHeight_;
-    for (int row = 0; row < rows; ++row)
-        for (int column = 0; column < columns; ++column)
-            BitBlt(memory.get(), column * fillWidth_, row * fillHeight_, fillWidth_, fillHeight_, tile.get(), 0, 0,
-                   SRCCOPY);
-    BitBlt(dc, fill.left, fill.top, fillWidth, fillHeight, memory.get(), 0, 0, SRCCOPY);
+    for (int row = 0; row < rows; ++row) {
+        for (int column = 0; column < columns; ++column) {
+            const int x = column * fillWidth_;
+            const int y = row * fillHeight_;
+            BitBlt(dc, fill.left + x, fill.top + y, std::min(fillWidth_, fillWidth - x),
+                   std::min(fillHeight_, fillHeight - y), tile.get(), 0, 0, SRCCOPY);
+        }
+    }
 }

@@ -42,6 +42,7 @@ private:
     void OnPaint();
     void PaintFill(HDC dc, const RECT& bar) const;
     void Redraw() const;
+    COLORREF BackgroundColor() const;
 
     COLORREF textColor_ = RGB(255, 255, 255);
     bool showPercent_ = false;
@@ -53,4 +54,6 @@ private:
     HBITMAP fill_ = nullptr;
     int32_t fillWidth_ = 0;
     int32_t fillHeight_ = 0;
+    // What PBM_SETBKCOLOR gave the native control; the bar paints the unfilled part with it.
+    COLORREF background_ = CLR_DEFAULT;
 };
