@@ -36,8 +36,6 @@ CFlashDialog::CFlashDialog(LauncherHost& host)
       events_(this, kMovieControlId),
       openLink_(OpenInBrowser) {}
 
-CFlashDialog::~CFlashDialog() { events_.Unadvise(); }
-
 BOOL CFlashDialog::OnInitDialog() {
     CDialog::OnInitDialog();
     const int width = GetSystemMetrics(SM_CXSCREEN);

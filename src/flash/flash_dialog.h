@@ -18,7 +18,6 @@ public:
     enum : UINT { kMovieControlId = 500 };
 
     explicit CFlashDialog(LauncherHost& host);
-    ~CFlashDialog() override;
 
     BOOL PreTranslateMessage(MSG* message) override;
 
