@@ -19,6 +19,8 @@ bool FlashStandinView::Create(HWND parent, const RECT& position, const wchar_t* 
     windowClass.cbSize = sizeof windowClass;
     if (!GetClassInfoExW(module, kViewClass, &windowClass)) {
         windowClass.cbSize = sizeof windowClass;
+        // The text stays centred: a new size repaints the whole window.
+        windowClass.style = CS_HREDRAW | CS_VREDRAW;
         windowClass.lpfnWndProc = StaticWindowProc;
         windowClass.hInstance = module;
         windowClass.hCursor = LoadCursorW(nullptr, reinterpret_cast<const wchar_t*>(IDC_ARROW));

@@ -392,12 +392,16 @@ TEST_F(HostedStandinTest, ChildWindowFillsItsHostAndFollowsItsSize) {
     EXPECT_EQ(520, rect.right);
     EXPECT_EQ(250, rect.bottom);
 
-    // It paints its own background.
+    // It paints its background, and its text across the middle.
     UpdateWindow(window);
     HDC dc = GetDC(window);
-    COLORREF pixel = GetPixel(dc, 2, 2);
+    COLORREF background = GetPixel(dc, 2, 2);
+    int textPixels = 0;
+    for (int y = 115; y < 135; ++y)
+        for (int x = 200; x < 320; ++x) textPixels += GetPixel(dc, x, y) != background;
     ReleaseDC(window, dc);
-    EXPECT_EQ(GetSysColor(COLOR_APPWORKSPACE), pixel);
+    EXPECT_EQ(GetSysColor(COLOR_APPWORKSPACE), background);
+    EXPECT_GT(textPixels, 20);
 }
 
 TEST_F(HostedStandinTest, LoadsPlainAndCompressedMoviesThroughTheLauncherStream) {
