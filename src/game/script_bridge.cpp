@@ -211,11 +211,14 @@ void CScriptBridge::SendClientInfo() {
 }
 
 void CScriptBridge::CallScript(uint32_t event, const char* format, ...) {
-    char text[kEventTextSize];
-    va_list values;
-    va_start(values, format);
-    const int length = vsnprintf(text, sizeof text, format, values);
-    va_end(values);
+    char text[kEventTextSize] = "";
+    int length = 0;
+    if (format != nullptr) {
+        va_list values;
+        va_start(values, format);
+        length = vsnprintf(text, sizeof text, format, values);
+        va_end(values);
+    }
     if (length < 0) {
         text[0] = '\0';
     } else if (static_cast<size_t>(length) >= sizeof text) {

@@ -124,7 +124,8 @@ public:
     void OnFlashCall(const wchar_t* request);
 
     // Sends ClientCallJs with `event` and the items of the printf-style text, cut to 63
-    // bytes before splitting. A failing call into the movie is swallowed.
+    // bytes before splitting; a null format sends the event without items. A failing call
+    // into the movie is swallowed.
     void CallScript(uint32_t event, const char* format, ...) __attribute__((format(__MINGW_PRINTF_FORMAT, 3, 4)));
     // Sends _InitGameParams with the game parameters as they are.
     void InitGameParams(const std::string& gameParameters);

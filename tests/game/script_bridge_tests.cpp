@@ -183,6 +183,8 @@ TEST_F(ScriptBridgeTest, EventTextIsCutAt63BytesAndSplitAtCommas) {
         bridge_.CallScript(9, "%s", c.text.c_str());
         EXPECT_EQ(std::vector<std::wstring>{EventRequest(L"9", c.items)}, host_.TakeRequests()) << c.text;
     }
+    bridge_.CallScript(4, nullptr);
+    EXPECT_EQ(std::vector<std::wstring>{EventRequest(L"4", {})}, host_.TakeRequests());
     bridge_.CallScript(2, "%d,%d", 12, -3);
     EXPECT_EQ(std::vector<std::wstring>{L"<invoke name=\"ClientCallJs\"><arguments><string>2</string>"
                                         L"<string>12</string><string>-3</string></arguments></invoke>"},
