@@ -215,6 +215,7 @@ public:
     const std::string& flashVars() const override { return empty_; }
     void SetGoOnToGame() override {}
     bool IsStartedWithArgument() const override { return false; }
+    void SetStartedWithArgument(bool) override {}
     INT_PTR RunUpdateAndGame() override { return 0; }
     INT_PTR ShowLoginWindow() override { return 0; }
 
