@@ -49,7 +49,8 @@ private:
 
 // Runs one step per tick of a thread timer while the dialog's modal loop runs (ticks
 // that come while the dialog is still being made, a message box for example, wait). A
-// dialog still open long after the last step is ended with -2 and reported.
+// dialog still open long after the last step is ended with -2 and reported, and so is a
+// dialog that ends before its last step.
 class StepRunner {
 public:
     StepRunner(CDialog& dialog, std::vector<std::function<void()>> steps) : dialog_(dialog), steps_(std::move(steps)) {
@@ -59,6 +60,7 @@ public:
     ~StepRunner() {
         KillTimer(nullptr, timer_);
         current_ = nullptr;
+        EXPECT_EQ(steps_.size(), next_) << "the splash ended before all its steps ran";
     }
     StepRunner(const StepRunner&) = delete;
     StepRunner& operator=(const StepRunner&) = delete;
@@ -254,6 +256,55 @@ TEST_F(SplashTest, MovieOpensConfiguredLinksByNumberAndIgnoresEverythingElse) {
     });
     EXPECT_EQ(IDOK, RunSplash(dialog, steps));
     EXPECT_EQ(0, host_.loginShown);
+}
+
+// A window the splash may be owned by; counts the WM_CLOSE it is sent.
+class OwnerWindow : public CDialog {
+public:
+    OwnerWindow() : CDialog(IDD_STANDARD_LAYER) {}
+    int closes = 0;
+
+protected:
+    LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override {
+        switch (message) {
+        case WM_CLOSE:
+            ++closes;
+            return 0;
+        default:
+            return CDialog::WindowProc(message, wParam, lParam);
+        }
+    }
+};
+
+TEST_F(SplashTest, QuitFromFlashCallClosesTheOwnerToo) {
+    struct Case {
+        const wchar_t* name;
+        std::function<void(FlashStandin*)> quit;
+        INT_PTR result;
+        int ownerCloses;
+    };
+    const Case cases[] = {
+        {L"FlashCall quit", [](FlashStandin* s) { s->FireFlashCall(Invoke(L"quit").c_str()); }, IDOK, 1},
+        {L"FSCommand quit", [](FlashStandin* s) { s->FireFSCommand(L"quit", L""); }, IDCANCEL, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing_support::ToUtf8(c.name));
+        OwnerWindow owner;
+        ASSERT_TRUE(owner.Create(IDD_STANDARD_LAYER, nullptr));
+        SetActiveWindow(owner.m_hWnd);
+        ASSERT_EQ(owner.m_hWnd, GetActiveWindow());
+        CFlashDialog dialog(host_);
+        CatchLinks(dialog);
+        INT_PTR result = RunSplash(dialog, {
+            [&] {
+                EXPECT_EQ(owner.m_hWnd, dialog.GetParent());
+                c.quit(Standin(dialog));
+            },
+        });
+        EXPECT_EQ(c.result, result);
+        EXPECT_EQ(c.ownerCloses, owner.closes);
+        owner.DestroyWindow();
+    }
 }
 
 TEST_F(SplashTest, EndStopsTheMovieAndOpensTheLoginWindowWhileTheSplashStaysOnScreen) {
