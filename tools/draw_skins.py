@@ -196,16 +196,18 @@ def draw_login():
 def draw_style():
     c = Canvas(320, 128)
     labels = {2: "=", 3: "-", 4: "_", 5: "+", 6: "2", 7: "X"}
+    # Three states stacked downwards, in the order the game window hands them to its
+    # buttons: normal, pressed, hover.
     for state in range(3):
         oy = state * 23
-        top = [BLUE_TOP, (96, 160, 224, 255), PRESSED_TOP][state]
-        bottom = [BLUE_BOTTOM, (50, 100, 160, 255), PRESSED_BOTTOM][state]
+        top = [BLUE_TOP, PRESSED_TOP, (96, 160, 224, 255)][state]
+        bottom = [BLUE_BOTTOM, PRESSED_BOTTOM, (50, 100, 160, 255)][state]
         # Picture 1: text button (the window draws the caption); 8: top-up.
-        c.paste(button(64, 22, "", top=top, bottom=bottom), 0, oy)
+        c.paste(button(64, 22, "", pressed=state == 1, top=top, bottom=bottom), 0, oy)
         c.paste(button(72, 22, "", top=(230, 150, 40, 255), bottom=(180, 90, 10, 255))
-                if state != 2 else button(72, 22, "", pressed=True), 214, oy)
+                if state != 1 else button(72, 22, "", pressed=True), 214, oy)
         for pic, label in labels.items():
-            c.paste(button(22, 20, label, top=top, bottom=bottom, scale=1),
+            c.paste(button(22, 20, label, pressed=state == 1, top=top, bottom=bottom, scale=1),
                     70 + (pic - 2) * 24, oy)
     # Pictures 9 to 16: the frame pieces.
     band_top, band_bottom = (58, 112, 170, 255), (30, 66, 108, 255)

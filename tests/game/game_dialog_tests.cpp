@@ -81,9 +81,10 @@ std::string DemoConfigText(const std::vector<std::pair<std::string, std::string>
 
 class TestHost : public LauncherHost {
 public:
-    explicit TestHost(const std::string& configText = DemoConfigText({})) {
+    explicit TestHost(const std::string& configText = DemoConfigText({}),
+                      const wchar_t* package = L"game\\demo.exe") {
         config_.SetMessageBox(RecordConfigMessage);
-        EXPECT_TRUE(config_.OpenPackageFile(FixturePath(L"game\\demo.exe").c_str()));
+        EXPECT_TRUE(config_.OpenPackageFile(FixturePath(package).c_str()));
         EXPECT_TRUE(config_.ParseIniText(configText.data(), configText.size()));
         EXPECT_TRUE(config_.ReadSettings());
         cacheDirectory_ = cache_.path();
@@ -242,6 +243,65 @@ RECT WorkArea() {
     SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
     return work;
 }
+
+// Drives the next popup menu of this process from another thread: records where it opened
+// and its items, then presses Down `downs` times and Enter (or Escape when `downs` is 0).
+class MenuDriver {
+public:
+    struct Item {
+        UINT id;
+        std::wstring text;
+        bool checked;
+    };
+
+    explicit MenuDriver(int downs) : downs_(downs) { thread_ = CreateThread(nullptr, 0, Run, this, 0, nullptr); }
+    ~MenuDriver() {
+        Join();
+        CloseHandle(thread_);
+    }
+    void Join() const { WaitForSingleObject(thread_, 10000); }
+    MenuDriver(const MenuDriver&) = delete;
+    MenuDriver& operator=(const MenuDriver&) = delete;
+
+    // Valid after Join.
+    RECT rect = {};
+    std::vector<Item> items;
+
+private:
+    static BOOL CALLBACK FindMenu(HWND window, LPARAM param) {
+        DWORD process = 0;
+        GetWindowThreadProcessId(window, &process);
+        wchar_t className[16] = L"";
+        GetClassNameW(window, className, 16);
+        if (process != GetCurrentProcessId() || lstrcmpW(className, L"#32768") != 0 || !IsWindowVisible(window))
+            return TRUE;
+        *reinterpret_cast<HWND*>(param) = window;
+        return FALSE;
+    }
+    static DWORD WINAPI Run(void* param) {
+        MenuDriver* self = static_cast<MenuDriver*>(param);
+        HWND menuWindow = nullptr;
+        for (int i = 0; i < 200 && !menuWindow; ++i) {
+            EnumWindows(FindMenu, reinterpret_cast<LPARAM>(&menuWindow));
+            if (!menuWindow) Sleep(25);
+        }
+        if (!menuWindow) return 1;
+        GetWindowRect(menuWindow, &self->rect);
+        HMENU menu = reinterpret_cast<HMENU>(SendMessageW(menuWindow, MN_GETHMENU, 0, 0));
+        for (int i = 0; menu && i < GetMenuItemCount(menu); ++i) {
+            wchar_t text[128] = L"";
+            GetMenuStringW(menu, i, text, 128, MF_BYPOSITION);
+            const bool checked = (GetMenuState(menu, i, MF_BYPOSITION) & MF_CHECKED) != 0;
+            self->items.push_back({GetMenuItemID(menu, i), text, checked});
+        }
+        for (int i = 0; i < self->downs_; ++i) PostMessageW(menuWindow, WM_KEYDOWN, VK_DOWN, 0);
+        PostMessageW(menuWindow, WM_KEYDOWN, self->downs_ ? VK_RETURN : VK_ESCAPE, 0);
+        return 0;
+    }
+
+    int downs_;
+    HANDLE thread_ = nullptr;
+};
 
 class GameDialogTest : public ::testing::Test {
 protected:
@@ -715,6 +775,71 @@ TEST_F(GameDialogTest, SettingsMenu) {
     EXPECT_EQ(L"确定要退出游戏吗？", dialog.questions[0].text);
     EXPECT_EQ(1, dialog.newInstances);
     EXPECT_TRUE(calls.empty());
+}
+
+TEST_F(GameDialogTest, TheSettingsButtonOpensItsMenuBelowItself) {
+    TestHost host;
+    TempDir executableDir;
+    TestGameDialog dialog(host);
+    dialog.RunWith([&](TestGameDialog& d) {
+        d.clientServices().SetExecutablePath((executableDir.path() + L"GameMenuTest.exe").c_str());
+        d.RestoreNormalSize();
+        d.MoveWindow(10, 10, 1000, 640);
+        const bool wasOn = d.autoStart();
+        const RECT button = d.FindButtonOfType(11)->GetWindowRect();
+        {
+            // Down three times and Enter: start with Windows.
+            MenuDriver driver(3);
+            d.SendMessage(WM_COMMAND, MAKEWPARAM(191, BN_CLICKED));
+            driver.Join();
+            EXPECT_EQ(button.left, driver.rect.left);
+            EXPECT_EQ(button.bottom + 1, driver.rect.top);
+            ASSERT_EQ(3u, driver.items.size());
+            EXPECT_EQ(L"版本号：1.11", driver.items[1].text);
+            EXPECT_EQ(2039u, driver.items[2].id);
+            EXPECT_EQ(wasOn, driver.items[2].checked);
+        }
+        PumpFor(200);
+        EXPECT_NE(wasOn, d.autoStart());
+        d.SendMessage(WM_COMMAND, 2039);
+        EXPECT_EQ(wasOn, d.autoStart());
+    });
+}
+
+TEST_F(GameDialogTest, TheTrayMenuOffersTheCloseQuestion) {
+    TestHost host;
+    TestGameDialog dialog(host);
+    dialog.answer = IDCANCEL;
+    dialog.RunWith([&](TestGameDialog& d) {
+        MenuDriver driver(1);
+        d.SendMessage(CGameDialog::kTrayMessage, 128, WM_RBUTTONUP);
+        driver.Join();
+        ASSERT_EQ(1u, driver.items.size());
+        EXPECT_EQ(static_cast<UINT>(IDCANCEL), driver.items[0].id);
+        EXPECT_EQ(L"退出游戏", driver.items[0].text);
+        PumpFor(200);
+    });
+    ASSERT_EQ(1u, dialog.questions.size());
+    EXPECT_EQ(L"确定要退出游戏吗？", dialog.questions[0].text);
+}
+
+TEST_F(GameDialogTest, WithoutThePictureSheetTheWindowStopsEarlyButStillCloses) {
+    // The package has the configuration but no skins.
+    TestHost host(DemoConfigText({}), L"game\\no_skins.exe");
+    TestGameDialog dialog(host);
+    dialog.answer = IDOK;
+    INT_PTR result = dialog.RunWith([&](TestGameDialog& d) {
+        EXPECT_EQ(nullptr, d.gameControl());
+        EXPECT_TRUE(d.skinButtons().empty());
+        EXPECT_EQ(nullptr, d.GetDlgItem(300));
+        EXPECT_EQ(0, d.edgeSize(1).cy);
+        d.UpdateWindow();
+        d.SendMessage(WM_CLOSE);
+    });
+    ASSERT_EQ(1u, g_configMessages.size());
+    EXPECT_EQ(L"读取图片失败", g_configMessages[0].text);
+    EXPECT_EQ(IDOK, result);
+    EXPECT_EQ(1, dialog.newInstances);
 }
 
 TEST_F(GameDialogTest, TrayIconAndBossKey) {
