@@ -190,7 +190,11 @@ bool CGameDialog::CreateGameControl(const RECT& work) {
     if (!gameControl_) gameControl_.reset(new CShockwaveFlash);
     const RECT area = {edgeWidth(kLeft), edgeHeight(kTop), Width(work) - edgeWidth(kRight),
                        Height(work) - edgeHeight(kBottom)};
-    if (!gameControl_->Create(L"", WS_CHILD | WS_VISIBLE, area, this, kGameControlId)) return false;
+    if (!gameControl_->Create(L"", WS_CHILD | WS_VISIBLE, area, this, kGameControlId)) {
+        // No Flash Player: there is no game, and nothing to call or stop.
+        gameControl_.reset();
+        return false;
+    }
     flashEvents_.Advise(*gameControl_);
     return true;
 }

@@ -823,23 +823,42 @@ TEST_F(GameDialogTest, TheTrayMenuOffersTheCloseQuestion) {
     EXPECT_EQ(L"确定要退出游戏吗？", dialog.questions[0].text);
 }
 
-TEST_F(GameDialogTest, WithoutThePictureSheetTheWindowStopsEarlyButStillCloses) {
-    // The package has the configuration but no skins.
-    TestHost host(DemoConfigText({}), L"game\\no_skins.exe");
-    TestGameDialog dialog(host);
-    dialog.answer = IDOK;
-    INT_PTR result = dialog.RunWith([&](TestGameDialog& d) {
-        EXPECT_EQ(nullptr, d.gameControl());
-        EXPECT_TRUE(d.skinButtons().empty());
-        EXPECT_EQ(nullptr, d.GetDlgItem(300));
-        EXPECT_EQ(0, d.edgeSize(1).cy);
-        d.UpdateWindow();
-        d.SendMessage(WM_CLOSE);
-    });
-    ASSERT_EQ(1u, g_configMessages.size());
-    EXPECT_EQ(L"读取图片失败", g_configMessages[0].text);
-    EXPECT_EQ(IDOK, result);
-    EXPECT_EQ(1, dialog.newInstances);
+TEST_F(GameDialogTest, AWindowThatStoppedEarlyStillCloses) {
+    struct Case {
+        const char* name;
+        const wchar_t* package;
+        bool flashInstalled;
+        const wchar_t* message;  // of the configuration, or null
+    };
+    const Case cases[] = {
+        {"no picture sheet", L"game\\no_skins.exe", true, L"读取图片失败"},
+        {"no Flash control", L"game\\demo.exe", false, nullptr},
+    };
+    for (const Case& c : cases) {
+        g_configMessages.clear();
+        if (!c.flashInstalled) RevokeFlashStandin();
+        TestHost host(DemoConfigText({}), c.package);
+        TestGameDialog dialog(host);
+        dialog.answer = IDOK;
+        INT_PTR result = dialog.RunWith([&](TestGameDialog& d) {
+            EXPECT_EQ(nullptr, d.gameControl()) << c.name;
+            EXPECT_TRUE(d.skinButtons().empty()) << c.name;
+            EXPECT_EQ(nullptr, d.GetDlgItem(300)) << c.name;
+            d.UpdateWindow();
+            d.ToggleFullScreen();
+            d.ToggleFullScreen();
+            d.SendMessage(WM_CLOSE);
+        });
+        if (!c.flashInstalled) ASSERT_EQ(S_OK, RegisterFlashStandin());
+        if (c.message) {
+            ASSERT_EQ(1u, g_configMessages.size()) << c.name;
+            EXPECT_EQ(c.message, g_configMessages[0].text);
+        } else {
+            EXPECT_TRUE(g_configMessages.empty()) << c.name;
+        }
+        EXPECT_EQ(IDOK, result) << c.name;
+        EXPECT_EQ(1, dialog.newInstances) << c.name;
+    }
 }
 
 TEST_F(GameDialogTest, TrayIconAndBossKey) {
