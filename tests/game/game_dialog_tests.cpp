@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "app/launcher_host.h"
 #include "framework/text.h"
 #include "game/game_dialog.h"
+#include "game_window_host.h"
 #include "server/frame_encrypt.h"
 #include "standins/flash/flash_standin.h"
 #include "support/test_support.h"
@@ -24,7 +24,9 @@ std::ostream& operator<<(std::ostream& out, const RECT& r) {
     return out << "(" << r.left << ", " << r.top << ", " << r.right << ", " << r.bottom << ")";
 }
 
-using testing_support::FixturePath;
+using game_testing::ConfigMessages;
+using game_testing::DemoConfigText;
+using TestHost = game_testing::GameWindowHost;
 using testing_support::MessageBoxCatcher;
 using testing_support::TempDir;
 
@@ -49,73 +51,6 @@ private:
 };
 
 const ::testing::Environment* const kEnvironment = ::testing::AddGlobalTestEnvironment(new Environment);
-
-std::vector<testing_support::CaughtBox> g_configMessages;
-
-int WINAPI RecordConfigMessage(HWND, const wchar_t* text, const wchar_t* caption, UINT) {
-    g_configMessages.push_back({caption, text});
-    return IDOK;
-}
-
-// The demo package's configuration text with some keys replaced or added in [global]
-// and some sections appended.
-std::string DemoConfigText(const std::vector<std::pair<std::string, std::string>>& globals,
-                           const std::string& extraSections = "") {
-    LauncherConfig package;
-    std::vector<uint8_t> bytes;
-    EXPECT_TRUE(package.OpenPackageFile(FixturePath(L"game\\demo.exe").c_str()));
-    EXPECT_TRUE(package.ReadPackageEntry("config/cg.txt", bytes));
-    std::string text(bytes.begin(), bytes.end());
-    for (const auto& key : globals) {
-        const std::string line = "\n" + key.first + "=";
-        size_t at = text.find(line);
-        if (at == std::string::npos) {
-            text.insert(text.find("[global]") + 8, line + key.second);
-            continue;
-        }
-        size_t end = text.find('\n', at + 1);
-        text.replace(at, end - at, line + key.second);
-    }
-    return text + "\n" + extraSections;
-}
-
-class TestHost : public LauncherHost {
-public:
-    explicit TestHost(const std::string& configText = DemoConfigText({}),
-                      const wchar_t* package = L"game\\demo.exe") {
-        config_.SetMessageBox(RecordConfigMessage);
-        EXPECT_TRUE(config_.OpenPackageFile(FixturePath(package).c_str()));
-        EXPECT_TRUE(config_.ParseIniText(configText.data(), configText.size()));
-        EXPECT_TRUE(config_.ReadSettings());
-        cacheDirectory_ = cache_.path();
-        flashVars_ = "server=127.0.0.1&port=9898";
-    }
-
-    LauncherConfig& config() override { return config_; }
-    void SetGameAddress(const char*) override {}
-    void SetCdnAddress(const char*) override {}
-    const std::string& cdnAddress() const override { return cdnAddress_; }
-    void SetFlashVars(const char* vars) override { flashVars_ = vars; }
-    const std::string& flashVars() const override { return flashVars_; }
-    const std::wstring& cacheDirectory() const override { return cacheDirectory_; }
-    void SetGoOnToGame() override {}
-    void SetRunUpdateBatch() override {}
-    bool IsStartedWithArgument() const override { return false; }
-    void SetStartedWithArgument(bool) override {}
-    void SendRequest(uint32_t, const char*) override {}
-    INT_PTR RunUpdateAndGame() override { return 0; }
-    INT_PTR ShowLoginWindow() override { return 0; }
-
-    std::wstring FramePath() const { return cacheDirectory_ + ToWide(config_.settings().swf, true); }
-    void SetCacheDirectory(const std::wstring& directory) { cacheDirectory_ = directory; }
-
-private:
-    TempDir cache_;
-    LauncherConfig config_;
-    std::string cdnAddress_;
-    std::string flashVars_;
-    std::wstring cacheDirectory_;
-};
 
 // A small uncompressed SWF movie of 800 x 600 pixels followed by `padding` bytes.
 std::vector<uint8_t> MakeMovie(size_t padding) {
@@ -305,7 +240,7 @@ private:
 
 class GameDialogTest : public ::testing::Test {
 protected:
-    void SetUp() override { g_configMessages.clear(); }
+    void SetUp() override { ConfigMessages().clear(); }
 };
 
 // ---------------------------------------------------------------------------------------
@@ -436,7 +371,7 @@ TEST_F(GameDialogTest, SkinPiecesButtonsTitleAndLogo) {
         EXPECT_NE(0u, d.GetExStyle() & WS_EX_APPWINDOW);
         EXPECT_NE(0u, d.GetStyle() & WS_MINIMIZEBOX);
     });
-    EXPECT_TRUE(g_configMessages.empty());
+    EXPECT_TRUE(ConfigMessages().empty());
 }
 
 TEST_F(GameDialogTest, LayoutInTheThreeStates) {
@@ -835,9 +770,9 @@ TEST_F(GameDialogTest, AWindowThatStoppedEarlyStillCloses) {
         {"no Flash control", L"game\\demo.exe", false, nullptr},
     };
     for (const Case& c : cases) {
-        g_configMessages.clear();
+        ConfigMessages().clear();
         if (!c.flashInstalled) RevokeFlashStandin();
-        TestHost host(DemoConfigText({}), c.package);
+        TestHost host(DemoConfigText(), c.package);
         TestGameDialog dialog(host);
         dialog.answer = IDOK;
         INT_PTR result = dialog.RunWith([&](TestGameDialog& d) {
@@ -849,12 +784,14 @@ TEST_F(GameDialogTest, AWindowThatStoppedEarlyStillCloses) {
             d.ToggleFullScreen();
             d.SendMessage(WM_CLOSE);
         });
-        if (!c.flashInstalled) ASSERT_EQ(S_OK, RegisterFlashStandin());
+        if (!c.flashInstalled) {
+            ASSERT_EQ(S_OK, RegisterFlashStandin());
+        }
         if (c.message) {
-            ASSERT_EQ(1u, g_configMessages.size()) << c.name;
-            EXPECT_EQ(c.message, g_configMessages[0].text);
+            ASSERT_EQ(1u, ConfigMessages().size()) << c.name;
+            EXPECT_EQ(c.message, ConfigMessages()[0].text);
         } else {
-            EXPECT_TRUE(g_configMessages.empty()) << c.name;
+            EXPECT_TRUE(ConfigMessages().empty()) << c.name;
         }
         EXPECT_EQ(IDOK, result) << c.name;
         EXPECT_EQ(1, dialog.newInstances) << c.name;
