@@ -6,8 +6,9 @@
 Four HTTP servers in one process, each on 127.0.0.1 and on a port of its own (picked
 free unless given):
   game     GET <page path>?connectPort=N...  the game page: an XML document with
-           flashVars (the configured game parameters plus the connectPort received),
-           cdnUrl (the content server) and asynUrl (its notice address)
+           flashVars (the configured game parameters plus the connectPort received;
+           "{cdnUrl}" in them stands for the content server's address), cdnUrl (the
+           content server) and asynUrl (its notice address)
   content  the files of DIR (the content publisher's output: hash key, dictionary
            archive, game frame, resources) by relative path, any query ignored;
            /notice answers the asynchronous notice
@@ -178,8 +179,8 @@ class GameServer:
         port = fields.get("connectPort", [""])[-1]
         if not port.isdigit():
             return 400, b"connectPort missing from the game page request\n", "text/plain"
-        flash_vars = "%s&connectPort=%s" % (self.flash_vars, port) if self.flash_vars \
-            else "connectPort=%s" % port
+        given = self.flash_vars.replace("{cdnUrl}", self.content_base)
+        flash_vars = "%s&connectPort=%s" % (given, port) if given else "connectPort=%s" % port
         page = ("<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<root>"
                 "<flashVars>%s</flashVars><cdnUrl>%s</cdnUrl><asynUrl>%s</asynUrl></root>\n"
                 % (escape(flash_vars), escape(self.content_base),
@@ -303,7 +304,8 @@ def parse_args(argv):
                        help="port of the %s server (default: a free one)" % name)
     p.add_argument("--page-path", default="/game_client.php", help="path of the game page")
     p.add_argument("--flash-vars", default="serverId=1&account=demo",
-                   help="the game parameters handed to the movie (connectPort is added)")
+                   help="the game parameters handed to the movie (connectPort is added; "
+                        "{cdnUrl} stands for the content server's address)")
     p.add_argument("--version", help="the published version (text of the version file)")
     p.add_argument("--version-path", help="path of the version file (default: versionUrl)")
     p.add_argument("--exe", help="the new executable the update server offers")

@@ -3,7 +3,12 @@
 
 The movie has the standard header (signature, version, file length, frame rectangle,
 frame rate, frame count), an optional background colour, one ShowFrame tag per frame
-and the End tag. Nothing else: players show an empty stage of the given size.
+and the End tag. Players show an empty stage of the given size.
+
+With --script, the movie also carries a script for the Flash stand-in (a DefineBinaryData
+tag whose data starts with the line "flash-standin-script"; the steps are described in
+standins/flash/movie_script.h). With --pad, a second DefineBinaryData tag of that many
+bytes makes the movie larger, for measurements.
 """
 import argparse
 import struct
@@ -27,7 +32,25 @@ def tag(code, body=b""):
     return struct.pack("<HI", code << 6 | 0x3F, len(body)) + body
 
 
-def make_swf(width, height, fps, frames, version=10, background=None):
+SCRIPT_MAGIC = b"flash-standin-script\n"
+BINARY_DATA = 87
+
+
+def binary_data(character_id, data):
+    return tag(BINARY_DATA, struct.pack("<HI", character_id, 0) + data)
+
+
+def padding(size):
+    """`size` bytes that do not repeat in short cycles, the same every time."""
+    out = bytearray()
+    state = 0x12345678
+    while len(out) < size:
+        state = (state * 1103515245 + 12345) & 0xFFFFFFFF
+        out += struct.pack("<I", state)
+    return bytes(out[:size])
+
+
+def make_swf(width, height, fps, frames, version=10, background=None, script=None, pad=0):
     if not (0 < fps < 256):
         raise ValueError("frame rate must lie between 0 and 256")
     if not (0 <= frames <= 0xFFFF):
@@ -36,6 +59,10 @@ def make_swf(width, height, fps, frames, version=10, background=None):
     body += struct.pack("<HH", int(round(fps * 256)), frames)
     if background is not None:
         body += tag(9, bytes(((background >> 16) & 0xFF, (background >> 8) & 0xFF, background & 0xFF)))
+    if script is not None:
+        body += binary_data(1, SCRIPT_MAGIC + script)
+    if pad:
+        body += binary_data(2, padding(pad))
     body += tag(1) * frames + tag(0)
     return b"FWS" + bytes((version,)) + struct.pack("<I", 8 + len(body)) + body
 
@@ -49,8 +76,20 @@ def main(argv):
     parser.add_argument("--frames", type=int, default=1)
     parser.add_argument("--version", type=int, default=10)
     parser.add_argument("--background", type=lambda text: int(text, 16), help="background colour as RRGGBB")
+    parser.add_argument("--script", help="a text file of stand-in script steps (UTF-8)")
+    parser.add_argument("--pad", type=int, default=0, help="bytes of padding data to carry")
     args = parser.parse_args(argv)
-    movie = make_swf(args.width, args.height, args.fps, args.frames, args.version, args.background)
+    if args.pad < 0:
+        parser.error("--pad must not be negative")
+    script = None
+    if args.script:
+        try:
+            with open(args.script, "rb") as f:
+                script = f.read()
+        except OSError as e:
+            parser.error("cannot read the script %s: %s" % (args.script, e.strerror))
+    movie = make_swf(args.width, args.height, args.fps, args.frames, args.version, args.background,
+                     script, args.pad)
     with open(args.output, "wb") as out:
         out.write(movie)
     return 0

@@ -63,9 +63,15 @@ std::wstring FrameRateText(uint16_t rate) {
 
 }  // namespace
 
-FlashStandin::FlashStandin() : events_(this, kEventsId) { FlashStandinObjectCreated(); }
+FlashStandin::FlashStandin() : events_(this, kEventsId) {
+    view_.SetWakeHandler([this]() { OnScriptEvents(); });
+    FlashStandinObjectCreated();
+}
 
-FlashStandin::~FlashStandin() { FlashStandinObjectDestroyed(); }
+FlashStandin::~FlashStandin() {
+    runner_.Stop();
+    FlashStandinObjectDestroyed();
+}
 
 std::wstring FlashStandin::Description() const {
     if (movie_.empty()) return L"no movie";
@@ -373,10 +379,64 @@ HRESULT FlashStandin::ReadMovie(IStream* stream, std::vector<uint8_t>* movie) {
 }
 
 void FlashStandin::SetMovie(std::vector<uint8_t> movie) {
+    // A new movie ends what the old one's script was doing.
+    runner_.Stop();
+    runner_.TakeEvents();
     movie_ = std::move(movie);
     movieIsSwf_ = ParseSwfHeader(movie_.data(), movie_.size(), &swf_);
     if (!movieIsSwf_) swf_ = SwfHeader{};
-    view_.SetText(Description().c_str());
+    scriptLines_.clear();
+    std::string error;
+    if (FindMovieScript(movie_.data(), movie_.size(), &script_, &error) == ScriptSearch::kBroken)
+        scriptLines_.push_back(L"script error: " + WideFromUtf8(error));
+    else if (!script_.empty())
+        scriptLines_.push_back(L"script of " + std::to_wstring(script_.size()) + L" steps, waiting for _InitGameParams");
+    ShowText();
+}
+
+void FlashStandin::ShowText() {
+    std::wstring text = Description();
+    for (const std::wstring& line : scriptLines_) text += L"\r\n" + line;
+    view_.SetText(text.c_str());
+}
+
+void FlashStandin::AddScriptLine(const std::wstring& line) {
+    scriptLines_.push_back(line);
+    ShowText();
+}
+
+// The script starts with the first "_InitGameParams"; the host's events are shown.
+void FlashStandin::OnScriptRequest(const std::wstring& request) {
+    if (script_.empty()) return;
+    std::string text = Utf8FromWide(request);
+    std::string name = InvokeName(text);
+    if (name == "_InitGameParams" && !runner_.started()) {
+        std::string flashVars = FirstInvokeArgument(text);
+        AddScriptLine(L"_InitGameParams: " + WideFromUtf8(flashVars));
+        if (!window()) {
+            report_.Write("error", ScriptReport::Text("message", "the control has no window"));
+            return;
+        }
+        runner_.Start(script_, flashVars, window(), FlashStandinView::kWakeMessage, &report_);
+    } else if (name == "ClientCallJs") {
+        std::vector<std::string> arguments = InvokeArguments(text);
+        report_.Write("call", ScriptReport::TextList("arguments", arguments));
+        std::wstring line = L"ClientCallJs";
+        for (size_t i = 0; i < arguments.size(); ++i) line += (i ? L", " : L" ") + WideFromUtf8(arguments[i]);
+        AddScriptLine(line);
+    }
+}
+
+void FlashStandin::OnScriptEvents() {
+    // A FlashCall may make the host let go of the control.
+    AddRef();
+    for (const ScriptRunner::Event& event : runner_.TakeEvents()) {
+        if (event.kind == ScriptRunner::Event::kShow)
+            AddScriptLine(event.text);
+        else
+            FireFlashCall(event.text.c_str());
+    }
+    Release();
 }
 
 STDMETHODIMP FlashStandin::Save(LPSTREAM, BOOL) { return E_NOTIMPL; }
@@ -454,10 +514,11 @@ HRESULT FlashStandin::CallFunction(const DISPPARAMS& parameters, VARIANT* result
         if (badArgument) *badArgument = 0;
         return DISP_E_TYPEMISMATCH;
     }
-    std::wstring call = L"CallFunction:";
-    if (request.bstrVal) call.append(request.bstrVal, SysStringLen(request.bstrVal));
+    std::wstring text;
+    if (request.bstrVal) text.assign(request.bstrVal, SysStringLen(request.bstrVal));
     VariantClear(&request);
-    calls_.push_back(std::move(call));
+    calls_.push_back(L"CallFunction:" + text);
+    OnScriptRequest(text);
     if (FAILED(failure_)) {
         if (failure_ == DISP_E_EXCEPTION && exception) {
             memset(exception, 0, sizeof *exception);

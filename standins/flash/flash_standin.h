@@ -5,6 +5,12 @@
 // IsPlaying, CallFunction and DisableLocalSecurity, and fires FSCommand and FlashCall
 // on its connection point. A test reaches the object behind a control's IUnknown with
 // FlashStandinFromUnknown, reads what it received and fires its events.
+//
+// A movie may carry a script (movie_script.h). The control then acts like the game:
+// when CallFunction brings "_InitGameParams", it runs the script with the flash variables
+// it was given, shows what it received below the movie's description, makes the script's
+// bridge calls as FlashCall events on its own thread, and shows (and reports, see
+// script_runner.h) the ClientCallJs requests the host sends it.
 #pragma once
 
 #include <windows.h>
@@ -19,6 +25,8 @@
 #include "standins/flash/com_ref.h"
 #include "standins/flash/event_point.h"
 #include "standins/flash/flash_view.h"
+#include "standins/flash/movie_script.h"
+#include "standins/flash/script_runner.h"
 #include "standins/flash/swf_header.h"
 
 class FlashStandin : public IOleObject,
@@ -67,6 +75,9 @@ public:
     const std::vector<std::wstring>& calls() const { return calls_; }
     void ClearCalls() { calls_.clear(); }
     bool isPlaying() const { return playing_; }
+    // The loaded movie's script: its steps, and what the control has shown of its run.
+    const std::vector<ScriptStep>& script() const { return script_; }
+    const std::vector<std::wstring>& scriptLines() const { return scriptLines_; }
     // The in-place window; null while the control is not active.
     HWND window() const { return view_.window(); }
     size_t sinkCount() const { return events_.sinkCount(); }
@@ -150,6 +161,10 @@ private:
     void SetMovie(std::vector<uint8_t> movie);
     size_t FireStrings(DISPID id, const wchar_t* const* texts, UINT count);
     HRESULT CallFunction(const DISPPARAMS& parameters, VARIANT* result, EXCEPINFO* exception, UINT* badArgument);
+    void OnScriptRequest(const std::wstring& request);
+    void OnScriptEvents();
+    void AddScriptLine(const std::wstring& line);
+    void ShowText();
 
     LONG references_ = 1;
     ComRef<IOleClientSite> site_;
@@ -161,6 +176,12 @@ private:
     std::vector<uint8_t> movie_;
     bool movieIsSwf_ = false;
     SwfHeader swf_ = {};
+
+    std::vector<ScriptStep> script_;
+    std::vector<std::wstring> scriptLines_;
+    ScriptReport report_;
+    // Declared after the report and the view: its worker stops before they go.
+    ScriptRunner runner_;
 
     bool playing_ = false;
     std::vector<std::wstring> calls_;

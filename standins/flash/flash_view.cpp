@@ -74,6 +74,9 @@ LRESULT FlashStandinView::WindowProc(UINT message, WPARAM wParam, LPARAM lParam)
     case WM_PAINT:
         OnPaint();
         return 0;
+    case kWakeMessage:
+        if (onWake_) onWake_();
+        return 0;
     default:
         return DefWindowProcW(window_, message, wParam, lParam);
     }
@@ -91,7 +94,13 @@ void FlashStandinView::OnPaint() {
     HGDIOBJ oldFont = SelectObject(dc, GetStockObject(DEFAULT_GUI_FONT));
     SetBkMode(dc, TRANSPARENT);
     SetTextColor(dc, GetSysColor(COLOR_WINDOWTEXT));
-    DrawTextW(dc, text.data(), length, &client, DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
+    const UINT format = DT_CENTER | DT_WORDBREAK | DT_NOPREFIX;
+    RECT block = client;
+    DrawTextW(dc, text.data(), length, &block, format | DT_CALCRECT);
+    RECT area = client;
+    const int spare = (client.bottom - client.top) - (block.bottom - block.top);
+    if (spare > 0) area.top += spare / 2;
+    DrawTextW(dc, text.data(), length, &area, format);
     SelectObject(dc, oldFont);
     EndPaint(window_, &paint);
 }

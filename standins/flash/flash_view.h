@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include <functional>
+
 class FlashStandinView {
 public:
     FlashStandinView() = default;
@@ -16,8 +18,13 @@ public:
     void Destroy();
     HWND window() const { return window_; }
 
+    // Lines end with "\r\n"; the text is centred as a block.
     void SetText(const wchar_t* text);
     void Move(const RECT& position);
+
+    // Another thread posts kWakeMessage to the window; the handler runs on the window's thread.
+    static constexpr UINT kWakeMessage = WM_APP + 0x51;
+    void SetWakeHandler(std::function<void()> handler) { onWake_ = std::move(handler); }
 
     // The window class lives in the module that holds this code; a DLL that is
     // unloaded takes it away first.
@@ -31,4 +38,5 @@ private:
     void OnPaint();
 
     HWND window_ = nullptr;
+    std::function<void()> onWake_;
 };

@@ -1,0 +1,110 @@
+#!/usr/bin/env python3
+"""Walks through the launcher's windows with the demo servers, for ./scripts/demo.
+
+    run_demo.py --build build/x86_64 --out build/x86_64/demo
+
+Publishes the demo movie and demo/content, starts demo/servers.py, builds a Launcher.exe
+whose package starts straight with the game address given on its command line and asks
+the demo update server for its version, registers the Flash stand-in in the Wine prefix,
+runs Launcher.exe with the game page's address, takes a screenshot of the update dialog
+and of the game window, lets the demo movie end the game, stops the servers and prints
+what happened. Wine runs with the WINEPREFIX and DISPLAY of the environment.
+"""
+
+import argparse
+import os
+import shutil
+import sys
+import time
+
+import launcher_run as run
+
+# The game window stays this long after the movie is done, for the screenshot and a look.
+QUIT_AFTER_MS = 6000
+
+
+def summary(servers, launcher, shots):
+    lines = ["== servers on 127.0.0.1: " + ", ".join("%s %d" % kv for kv in servers.ports.items())]
+    fetched = [r["path"].split("?", 1)[0] for r in servers.requests("content") if r["status"] == 200]
+    lines.append("== fetched by the launcher from the content server (%d)" % len(fetched))
+    lines += ["  " + path for path in fetched]
+    cached = run.cached_files(launcher.cache)
+    lines.append("== cached in %s (%d)" % (os.path.relpath(launcher.cache), len(cached)))
+    for name in cached:
+        lines.append("  %-22s %7d bytes" % (name, os.path.getsize(os.path.join(launcher.cache, name))))
+    files = launcher.events("file")
+    lines.append("== served to the movie by the local server (%d)" % len(files))
+    for f in files:
+        if f["status"] == 0:
+            lines.append("  %-22s %7d bytes  CRC-32 %s" % (f["name"], f["size"], f["crc32"]))
+        else:
+            lines.append("  %-22s failed: %s" % (f["name"], f.get("address", "")))
+    for call in launcher.events("call"):
+        lines.append("== the launcher answered the movie: ClientCallJs " + ", ".join(call["arguments"]))
+    lines.append("== screenshots")
+    lines += ["  " + os.path.relpath(shot) for shot in shots]
+    return "\n".join(lines)
+
+
+def main(argv=None):
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("--build", required=True, help="the x86_64 build tree")
+    parser.add_argument("--out", required=True, help="folder for the run (emptied first)")
+    args = parser.parse_args(argv)
+    build = os.path.abspath(args.build)
+    out = os.path.abspath(args.out)
+    shutil.rmtree(out, ignore_errors=True)
+    os.makedirs(out)
+    run_dir = os.path.join(out, "run")
+    shots = [os.path.join(out, "shots", "update_dialog.png"), os.path.join(out, "shots", "game_window.png")]
+    dll = os.path.join(build, "standins", "flash", "FlashStandin.dll")
+
+    print("== publishing the demo movie and demo/content")
+    movie = os.path.join(out, "demo.swf")
+    run.make_movie(movie)
+    content = os.path.join(out, "content")
+    run.publish(movie, os.path.join(run.PACKAGE, "config", "cg.txt"), content)
+
+    local_dir = run.windows_path(os.path.join(run_dir, *run.SPID)) + "\\"
+    flash_vars = "serverId=1&account=demo&localDir=%s&resBase={cdnUrl}&quitAfter=%d" % (local_dir, QUIT_AFTER_MS)
+    servers = run.Servers(os.path.join(out, "servers"), content, os.path.join(run.PACKAGE, "config", "cg.txt"),
+                          flash_vars, version="1.11")
+    registered = False
+    launcher = None
+    try:
+        exe = os.path.join(run_dir, "Launcher.exe")
+        run.build_launcher(os.path.join(build, "Launcher.exe"), os.path.join(build, "demo_skins"), exe,
+                           {"firstUrl": "1", "port": str(servers.ports["update"])}, out)
+        run.register_standin(dll)
+        registered = True
+
+        print("== Launcher.exe %s" % servers.urls["game_page"])
+        launcher = run.Launcher(exe, servers.urls["game_page"], os.path.join(out, "movie-report.jsonl"),
+                                os.path.join(out, "launcher.log"), servers.urls["ip_page"])
+        run.wait_for("the game page request", lambda: servers.requests("game"), 60)
+        time.sleep(1.0)
+        run.screenshot(shots[0])
+        launcher.wait_event("done", 30)
+        try:
+            launcher.wait_event("call", 10)
+        except run.RunError as e:
+            print("note: %s" % e)
+        time.sleep(0.5)
+        run.screenshot(shots[1])
+        launcher.wait_exit(QUIT_AFTER_MS / 1000 + 30)
+    except run.RunError as e:
+        failure = os.path.join(out, "shots", "failure.png")
+        run.screenshot(failure)
+        print("demo: %s (the screen then: %s)" % (e, os.path.relpath(failure)), file=sys.stderr)
+        return 1
+    finally:
+        if registered:
+            run.register_standin(dll, unregister=True)
+        printed = servers.stop()
+    print(summary(servers, launcher, shots))
+    print(printed.strip())
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
