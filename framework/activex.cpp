@@ -178,7 +178,13 @@ STDMETHODIMP CEventSink::Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* param
 const wchar_t* EventStringArgument(const DISPPARAMS* parameters, UINT index) {
     if (!parameters || index >= parameters->cArgs || !parameters->rgvarg) return nullptr;
     // Arguments arrive last to first.
-    const VARIANT& argument = parameters->rgvarg[parameters->cArgs - 1 - index];
+    const VARIANT* given = &parameters->rgvarg[parameters->cArgs - 1 - index];
+    // Events with VARIANT* parameters (the browser's) pass a reference to the variant.
+    if (given->vt == (VT_VARIANT | VT_BYREF)) {
+        if (!given->pvarVal) return nullptr;
+        given = given->pvarVal;
+    }
+    const VARIANT& argument = *given;
     if (argument.vt == VT_BSTR) return argument.bstrVal ? argument.bstrVal : L"";
     if (argument.vt == (VT_BSTR | VT_BYREF) && argument.pbstrVal)
         return *argument.pbstrVal ? *argument.pbstrVal : L"";

@@ -86,5 +86,6 @@ private:
     ULONG references_ = 1;
 };
 
-// A BSTR argument of an event, or null when the argument is missing or of another type.
+// A BSTR argument of an event (by value, by reference, or in a VARIANT passed by
+// reference), or null when the argument is missing or of another type.
 const wchar_t* EventStringArgument(const DISPPARAMS* parameters, UINT index);
