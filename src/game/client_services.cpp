@@ -108,15 +108,7 @@ INTERNET_CACHE_ENTRY_INFOW* CacheEntryBuffer(std::vector<uint64_t>* storage, DWO
     return reinterpret_cast<INTERNET_CACHE_ENTRY_INFOW*>(storage->data());
 }
 
-}  // namespace
-
-std::string FormatMacAddress(const uint8_t address[6]) {
-    char text[18];
-    snprintf(text, sizeof text, "%02x-%02x-%02x-%02x-%02x-%02x", address[0], address[1], address[2], address[3],
-             address[4], address[5]);
-    return text;
-}
-
+// The text between the first "[" and the first "]" of a line, empty when "]" comes first.
 bool FindBracketedAddress(const std::string& line, std::string* address) {
     const size_t open = line.find('[');
     const size_t close = line.find(']');
@@ -127,6 +119,8 @@ bool FindBracketedAddress(const std::string& line, std::string* address) {
     return true;
 }
 
+// config.ini for an executable directory that ends with a backslash; false when the path
+// would not fit MAX_PATH.
 bool ConfigIniPath(const wchar_t* directory, const wchar_t* desktop, std::wstring* path) {
     std::wstring result;
     if (desktop[0] != L'\0' && lstrcmpiW(directory, desktop) == 0) {
@@ -140,6 +134,15 @@ bool ConfigIniPath(const wchar_t* directory, const wchar_t* desktop, std::wstrin
     }
     *path = result;
     return true;
+}
+
+}  // namespace
+
+std::string FormatMacAddress(const uint8_t address[6]) {
+    char text[18];
+    snprintf(text, sizeof text, "%02x-%02x-%02x-%02x-%02x-%02x", address[0], address[1], address[2], address[3],
+             address[4], address[5]);
+    return text;
 }
 
 CClientServices::CClientServices() {

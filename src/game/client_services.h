@@ -30,15 +30,6 @@ enum : int32_t {
 // The six address bytes as "%02x" joined by "-".
 std::string FormatMacAddress(const uint8_t address[6]);
 
-// The text between the first "[" and the first "]" of a line (empty when "]" comes
-// first); false when the line lacks either.
-bool FindBracketedAddress(const std::string& line, std::string* address);
-
-// Where config.ini lives for an executable directory (ending with a backslash): beside
-// the executable, or in the root of the desktop's drive when the executable lies directly
-// on the desktop. False when the path would not fit MAX_PATH.
-bool ConfigIniPath(const wchar_t* directory, const wchar_t* desktop, std::wstring* path);
-
 class CClientServices {
 public:
     // Uses this executable's path (refused when longer than MAX_PATH) and the address
@@ -54,13 +45,16 @@ public:
     const std::wstring& ipPageAddress() const { return ipPageAddress_; }
 
     ClientInfo CollectClientInfo() const;
-    // kIpFound with the address, kIpPageUnreachable, or kIpNotOnPage.
+    // The text between the first "[" and the first "]" of the first page line that has
+    // both (empty when "]" comes first): kIpFound with it, kIpPageUnreachable, or
+    // kIpNotOnPage.
     int32_t GetExternalIp(std::string* address) const;
 
     // Starts the executable again as a new process, without arguments; not waited for.
     bool StartNewInstance() const;
 
-    // The AutoBoot choice of config.ini beside the executable.
+    // config.ini lies beside the executable, or in the root of the desktop's drive when the
+    // executable lies directly on the desktop. The AutoBoot choice there.
     bool ReadAutoStart() const;
     // Switches start with Windows from `autoStart` to its opposite: the Run value of the
     // current user and AutoBoot of config.ini. Returns the new choice; an executable path

@@ -62,6 +62,33 @@ void DropIncompleteCharacter(char* text, size_t length) {
     }
 }
 
+std::vector<std::string> SplitEventItems(const char* text) {
+    std::vector<std::string> items;
+    const char* piece = text;
+    while (items.size() < kMaxEventItems) {
+        const char* comma = strchr(piece, ',');
+        const size_t length = comma != nullptr ? static_cast<size_t>(comma - piece) : strlen(piece);
+        if (length > 0) {
+            items.emplace_back(piece, length);
+        }
+        if (comma == nullptr) {
+            break;
+        }
+        piece = comma + 1;
+    }
+    return items;
+}
+
+std::wstring BuildEventRequest(uint32_t event, const std::vector<std::string>& items) {
+    char number[16];
+    snprintf(number, sizeof number, "%u", static_cast<unsigned>(event));
+    return BuildRequest(kEventFunction, number, items);
+}
+
+std::wstring BuildInitGameParamsRequest(const char* gameParameters) {
+    return BuildRequest(kInitFunction, gameParameters, {});
+}
+
 }  // namespace
 
 bool ParseClientRequest(const wchar_t* request, std::vector<std::string>* arguments) {
@@ -99,33 +126,6 @@ bool ParseClientRequest(const wchar_t* request, std::vector<std::string>* argume
         }
     }
     return true;
-}
-
-std::vector<std::string> SplitEventItems(const char* text) {
-    std::vector<std::string> items;
-    const char* piece = text;
-    while (items.size() < kMaxEventItems) {
-        const char* comma = strchr(piece, ',');
-        const size_t length = comma != nullptr ? static_cast<size_t>(comma - piece) : strlen(piece);
-        if (length > 0) {
-            items.emplace_back(piece, length);
-        }
-        if (comma == nullptr) {
-            break;
-        }
-        piece = comma + 1;
-    }
-    return items;
-}
-
-std::wstring BuildEventRequest(uint32_t event, const std::vector<std::string>& items) {
-    char number[16];
-    snprintf(number, sizeof number, "%u", static_cast<unsigned>(event));
-    return BuildRequest(kEventFunction, number, items);
-}
-
-std::wstring BuildInitGameParamsRequest(const char* gameParameters) {
-    return BuildRequest(kInitFunction, gameParameters, {});
 }
 
 CScriptBridge::CScriptBridge(IGameBridgeWindow& window, CClientServices& services, const LauncherSettings& settings)

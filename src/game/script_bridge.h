@@ -96,14 +96,6 @@ enum : uint32_t {
 // an invoke of "JsCallClient"; an invoke without arguments gives true and no arguments.
 bool ParseClientRequest(const wchar_t* request, std::vector<std::string>* arguments);
 
-// The items of an event text: split at every comma, empty pieces dropped, at most 8.
-std::vector<std::string> SplitEventItems(const char* text);
-
-// The outgoing request texts. Values are inserted as they are (no XML escaping) and the
-// text is converted from UTF-8.
-std::wstring BuildEventRequest(uint32_t event, const std::vector<std::string>& items);
-std::wstring BuildInitGameParamsRequest(const char* gameParameters);
-
 // What the window's PreTranslateMessage does with a message after the bridge saw it.
 enum class InputDecision {
     Continue,    // go on with the window's other filters and the dialog's own pre-translation
@@ -124,10 +116,12 @@ public:
     void OnFlashCall(const wchar_t* request);
 
     // Sends ClientCallJs with `event` and the items of the printf-style text, cut to 63
-    // bytes before splitting; a null format sends the event without items. A failing call
+    // bytes (never inside a UTF-8 character) and then split at every comma, empty pieces
+    // dropped, at most 8 items; a null format sends the event without items. A failing call
     // into the movie is swallowed.
     void CallScript(uint32_t event, const char* format, ...) __attribute__((format(__MINGW_PRINTF_FORMAT, 3, 4)));
-    // Sends _InitGameParams with the game parameters as they are.
+    // Sends _InitGameParams with the game parameters as they are. Outgoing values are
+    // inserted without XML escaping and the request is converted from UTF-8.
     void InitGameParams(const std::string& gameParameters);
 
     // Right-button presses and releases become events 2 and 3 (screen coordinates) and are
