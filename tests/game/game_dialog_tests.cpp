@@ -427,6 +427,25 @@ TEST_F(GameDialogTest, LayoutInTheThreeStates) {
     });
 }
 
+TEST_F(GameDialogTest, TheHiddenNoticeButtonAppearsAfterFullScreen) {
+    std::string text = DemoConfigText();
+    const std::string count = "gameButtonCount =10";
+    text.replace(text.find(count), count.size(), "gameButtonCount =11");
+    text += "\n[gamebutton11]\nx=-520\ny=3\ntype=13\nimage=1\ntitle=NEW\nurl=http://127.0.0.1/notice\n";
+    TestHost host(text);
+    TestGameDialog dialog(host);
+    dialog.RunWith([&](TestGameDialog& d) {
+        CGameButton* notice = d.FindButtonOfType(13);
+        ASSERT_NE(nullptr, notice);
+        EXPECT_FALSE(notice->IsWindowVisible());
+        EXPECT_TRUE(notice->linkAddress().empty());
+        d.EnterFullScreen();
+        d.LeaveFullScreen();
+        EXPECT_TRUE(notice->IsWindowVisible());
+        EXPECT_EQ(Width(d.GetWindowRect()) - 520, ChildRect(d, notice->m_hWnd).left);
+    });
+}
+
 TEST_F(GameDialogTest, RestoreReturnsToTheUsersSize) {
     TestHost host;
     TestGameDialog dialog(host);
@@ -610,6 +629,11 @@ TEST_F(GameDialogTest, EveryWayOfClosingAsksFirst) {
         {"WM_CLOSE", [](TestGameDialog& d) { d.SendMessage(WM_CLOSE); }},
         {"tray menu exit", [](TestGameDialog& d) { d.SendMessage(WM_COMMAND, IDCANCEL); }},
         {"IDOK", [](TestGameDialog& d) { d.SendMessage(WM_COMMAND, IDOK); }},
+        {"Alt+F4 on the movie",
+         [](TestGameDialog& d) {
+             PostMessageW(d.controlWindow(), WM_SYSKEYDOWN, VK_F4, MAKELPARAM(1, KF_ALTDOWN));
+             PumpFor(200);
+         }},
     };
     for (const Case& c : cases) {
         for (int answer : {IDCANCEL, IDOK}) {
