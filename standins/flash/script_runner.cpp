@@ -257,7 +257,12 @@ ScriptReport::ScriptReport() {
 
 void ScriptReport::Write(const char* event, const std::string& fields) {
     if (path_.empty()) return;
-    std::string line = "{\"event\":\"" + JsonEscaped(event) + "\"" + fields + "}\n";
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    uint64_t ticks = static_cast<uint64_t>(now.dwHighDateTime) << 32 | now.dwLowDateTime;
+    // Milliseconds since 1970, the epoch the tools that read the report use.
+    int64_t ms = static_cast<int64_t>((ticks - 116444736000000000ull) / 10000);
+    std::string line = "{\"event\":\"" + JsonEscaped(event) + "\"" + Number("ms", ms) + fields + "}\n";
     std::lock_guard<std::mutex> hold(lock_);
     HANDLE file = CreateFileW(path_.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                               OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);

@@ -4,7 +4,7 @@
 // after the worker has posted a message to the control's window.
 //
 // With the environment variable FLASH_STANDIN_REPORT naming a file, every step's outcome
-// is appended to it as one JSON line (UTF-8): "init", "policy", "handshake", "addresses",
+// is appended to it as one JSON line (UTF-8) with its time ("ms", since 1970): "init", "policy", "handshake", "addresses",
 // "file" (name, status, size, crc32, the first bytes in hex, or the failed address),
 // "call" (a ClientCallJs request the movie received), "error" and, last, "done".
 #pragma once
