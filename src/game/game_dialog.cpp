@@ -122,6 +122,12 @@ SIZE CGameDialog::edgeSize(int piece) const {
 
 BOOL CGameDialog::OnInitDialog() {
     CDialog::OnInitDialog();
+    // The object may be shown again: nothing of an earlier window carries over.
+    skinButtons_.clear();
+    layoutReady_ = false;
+    isFullScreen_ = false;
+    hiddenToTray_ = false;
+    minimisedByButton_ = false;
     SendMessage(WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon_));
     SendMessage(WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon_));
 

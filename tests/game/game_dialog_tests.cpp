@@ -446,6 +446,26 @@ TEST_F(GameDialogTest, TheHiddenNoticeButtonAppearsAfterFullScreen) {
     });
 }
 
+TEST_F(GameDialogTest, TheSameWindowObjectOpensAgainAfresh) {
+    TestHost host;
+    WriteFrame(host.FramePath(), Encrypt(MakeMovie(10), host.config().settings().aesKey));
+    TestGameDialog dialog(host);
+    dialog.answer = IDOK;
+    // The first time it closes from full screen.
+    EXPECT_EQ(IDOK, dialog.RunWith([](TestGameDialog& d) {
+        d.EnterFullScreen();
+        d.SendMessage(WM_COMMAND, 185);
+    }));
+    dialog.RunWith([&](TestGameDialog& d) {
+        EXPECT_FALSE(d.IsFullScreen());
+        EXPECT_TRUE(d.isMaximized());
+        ASSERT_EQ(10u, d.skinButtons().size());
+        EXPECT_TRUE(d.FindButtonOfType(5)->IsWindowVisible());
+        ASSERT_NE(nullptr, d.standin());
+        EXPECT_FALSE(d.standin()->movie().empty());
+    });
+}
+
 TEST_F(GameDialogTest, RestoreReturnsToTheUsersSize) {
     TestHost host;
     TestGameDialog dialog(host);
