@@ -359,6 +359,8 @@ TEST_F(GameDialogTest, SkinPiecesButtonsTitleAndLogo) {
         }
         EXPECT_EQ(L"官方网站", d.skinButtons()[0]->GetWindowText());
         EXPECT_EQ(L"http://127.0.0.1:8080/pay.html", d.FindButtonOfType(12)->linkAddress());
+        EXPECT_EQ(L"http://127.0.0.1:8080/home.html", d.skinButtons()[0]->linkAddress());
+        EXPECT_TRUE(d.FindButtonOfType(5)->linkAddress().empty());
         EXPECT_EQ(L"关闭", d.FindButtonOfType(5)->GetTipText());
         EXPECT_EQ(L"云海传奇 V1.11", d.GetWindowText());
         EXPECT_EQ(L"云海传奇", d.titleText());
@@ -372,6 +374,31 @@ TEST_F(GameDialogTest, SkinPiecesButtonsTitleAndLogo) {
         EXPECT_NE(0u, d.GetStyle() & WS_MINIMIZEBOX);
     });
     EXPECT_TRUE(ConfigMessages().empty());
+}
+
+std::vector<std::wstring> g_openedLinks;
+HINSTANCE WINAPI RecordLink(HWND, const wchar_t*, const wchar_t* address, const wchar_t*, const wchar_t*, int) {
+    g_openedLinks.push_back(address);
+    return reinterpret_cast<HINSTANCE>(33);
+}
+
+TEST_F(GameDialogTest, ALinkButtonOpensItsAddressAndTheWindowAddsNothing) {
+    TestHost host;
+    TestGameDialog dialog(host);
+    g_openedLinks.clear();
+    const CxSkinButton::LinkOpener opener = CxSkinButton::linkOpener;
+    CxSkinButton::linkOpener = RecordLink;
+    INT_PTR result = dialog.RunWith([&](TestGameDialog& d) {
+        HWND forum = d.skinButtons()[1]->m_hWnd;
+        PostMessageW(forum, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(5, 5));
+        PostMessageW(forum, WM_LBUTTONUP, 0, MAKELPARAM(5, 5));
+        PumpFor(200);
+        EXPECT_TRUE(d.IsWindowVisible());
+    });
+    CxSkinButton::linkOpener = opener;
+    EXPECT_EQ(-5, result);
+    EXPECT_EQ(std::vector<std::wstring>{L"http://127.0.0.1:8080/forum.html"}, g_openedLinks);
+    EXPECT_TRUE(dialog.questions.empty());
 }
 
 TEST_F(GameDialogTest, LayoutInTheThreeStates) {
