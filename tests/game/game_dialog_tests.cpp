@@ -647,19 +647,38 @@ TEST_F(GameDialogTest, KeysF8EnterAndEscape) {
     EXPECT_TRUE(dialog.questions.empty());
 }
 
-TEST_F(GameDialogTest, Screenshot) {
+// What the screen shows at a point of the window.
+COLORREF PixelOf(const CWnd& window, int x, int y) {
+    const RECT rect = window.GetWindowRect();
+    HDC screen = GetDC(nullptr);
+    const COLORREF colour = GetPixel(screen, rect.left + x, rect.top + y);
+    ReleaseDC(nullptr, screen);
+    return colour;
+}
+
+TEST_F(GameDialogTest, PaintedFrameAndScreenshots) {
     TestHost host;
     WriteFrame(host.FramePath(), Encrypt(MakeMovie(100), host.config().settings().aesKey));
     TestGameDialog dialog(host);
     dialog.RunWith([&](TestGameDialog& d) {
+        // The demo's side and bottom pieces are one colour.
+        const COLORREF edge = RGB(30, 66, 108);
         d.RestoreNormalSize();
         d.MoveWindow(10, 10, 1000, 640);
         SetForegroundWindow(d.m_hWnd);
         PumpFor(300);
         EXPECT_TRUE(testing_support::SaveWindowShot(d.m_hWnd, L"game_window_normal.png"));
+        EXPECT_EQ(edge, PixelOf(d, 1, 300));
+        EXPECT_EQ(edge, PixelOf(d, 998, 300));
+        EXPECT_EQ(edge, PixelOf(d, 500, 638));
+        EXPECT_NE(edge, PixelOf(d, 4, 300));
+
+        // Maximised: only the band; the movie reaches the window's sides.
         d.MaximizeToWorkArea();
         PumpFor(300);
         EXPECT_TRUE(testing_support::SaveWindowShot(d.m_hWnd, L"game_window_maximised.png"));
+        EXPECT_NE(edge, PixelOf(d, 1, 300));
+        EXPECT_EQ(PixelOf(d, 500, 300), PixelOf(d, 1, 300));
     });
 }
 
