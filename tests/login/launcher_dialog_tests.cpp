@@ -153,8 +153,13 @@ TEST_F(LoginWindow, OpensOnTheDemoSkinWithItsButtonsAndAHiddenLoginPage) {
     HWND controls = nullptr;
     bool pageVisible = true;
     COLORREF hint = 0;
-    INT_PTR result = RunModalScript(dialog, {Do([] {}), Do([] {}), Do([] {}), Do([&] {
-                                                 window = dialog.GetWindowRect();
+    const LauncherSettings& settings = host.config().settings();
+    auto hintShows = [&] {
+        window = dialog.GetWindowRect();
+        hint = ScreenPixel(window.left + settings.loginTextX + 1, window.top + settings.loginTextY + 1);
+        return Near(hint, RGB(0, 0, 0), 8) || Near(hint, CLauncherStandardDlg::kHintColor, 8);
+    };
+    INT_PTR result = RunModalScript(dialog, {WaitFor(hintShows, 5000, "the hint"), Do([&] {
                                                  controls = Controls(dialog)->m_hWnd;
                                                  controlWindow = Controls(dialog)->GetWindowRect();
                                                  skinTitle = dialog.GetWindowText();
@@ -167,9 +172,6 @@ TEST_F(LoginWindow, OpensOnTheDemoSkinWithItsButtonsAndAHiddenLoginPage) {
                                                  if (!minimise.empty()) minimiseRect = ClientRectIn(minimise[0], controls);
                                                  if (!close.empty()) closeRect = ClientRectIn(close[0], controls);
                                                  pageVisible = pages.size() == 1 && IsWindowVisible(pages[0]);
-                                                 const LauncherSettings& s = host.config().settings();
-                                                 hint = ScreenPixel(window.left + s.loginTextX + 1,
-                                                                    window.top + s.loginTextY + 1);
                                                  testing_support::SaveWindowShot(dialog.m_hWnd, L"login_window.png");
                                              })});
     EXPECT_EQ(kLeftOpen, result);
@@ -454,11 +456,16 @@ TEST_F(LoginWindow, AutomaticStartWaitsInTheTrayUntilClicked) {
                                 ignoredOtherIcon = !dialog.IsWindowVisible() && host.startedWithArgument;
                                 Controls(dialog)->SendMessage(CLauncherStandardDlg::kTrayMessage, 128, WM_LBUTTONUP);
                             }),
-                            Do([] {}), Do([&] {
-                                RECT window = dialog.GetWindowRect();
+                            WaitFor(
+                                [&] {
+                                    RECT window = dialog.GetWindowRect();
+                                    screenAfter = ScreenPixel(window.left + px, window.top + py);
+                                    return Near(screenAfter, opaque);
+                                },
+                                5000, "the skin on the screen"),
+                            Do([&] {
                                 shownAfterClick = dialog.IsWindowVisible() && Controls(dialog)->IsWindowVisible();
                                 trayAfterClick = Controls(dialog)->trayIconShown();
-                                screenAfter = ScreenPixel(window.left + px, window.top + py);
                             })});
     EXPECT_FALSE(shownBeforeClick);
     EXPECT_TRUE(trayBeforeClick);
