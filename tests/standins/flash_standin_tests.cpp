@@ -3,6 +3,7 @@
 // calls by id, events on the connection point; and FlashStandin.dll registered in the
 // prefix's registry and found by CoCreateInstance.
 #include <gtest/gtest.h>
+#include <winsock2.h>
 #include <windows.h>
 #include <ole2.h>
 #include <olectl.h>
@@ -11,6 +12,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "standins/flash/flash_standin.h"
@@ -843,6 +845,373 @@ TEST_F(StandinDllTest, UnregisteringLeavesAnotherServersRegistration) {
 
     EXPECT_EQ(S_FALSE, unregisterServer_());
     EXPECT_EQ(other, RegistryText(L"\\InprocServer32", nullptr));
+}
+
+// ---------------------------------------------------------------------------------
+// Movie scripts
+
+void PutTag(std::vector<uint8_t>* movie, uint16_t code, const std::vector<uint8_t>& body) {
+    PutLittleEndian(movie, static_cast<uint32_t>(code << 6 | 0x3F), 2);
+    PutLittleEndian(movie, static_cast<uint32_t>(body.size()), 4);
+    movie->insert(movie->end(), body.begin(), body.end());
+}
+
+// A plain movie carrying `data` in a DefineBinaryData tag (code 87), then the End tag.
+std::vector<uint8_t> MovieWithBinaryData(const std::string& data) {
+    std::vector<uint8_t> movie = MakeMovie({false, 15, 0, 11000, 0, 8000, 24 << 8, 1, 0});
+    std::vector<uint8_t> body = {1, 0, 0, 0, 0, 0};
+    body.insert(body.end(), data.begin(), data.end());
+    PutTag(&movie, 87, body);
+    PutLittleEndian(&movie, 0, 2);
+    const uint32_t length = static_cast<uint32_t>(movie.size());
+    for (int i = 0; i < 4; ++i) movie[4 + i] = static_cast<uint8_t>(length >> (8 * i));
+    return movie;
+}
+
+TEST(MovieScript, IsFoundInItsTagAndReadStepByStep) {
+    std::vector<ScriptStep> steps;
+    std::string error;
+    std::vector<uint8_t> movie = MovieWithBinaryData(
+        "flash-standin-script\r\n# comment\n\nconnect ${connectPort}\naddresses D:\\Game cdn/res\n"
+        "get res/a.swf\nwait\n  title   two  words \t\nclientinfo\nquit 250");
+    ASSERT_EQ(ScriptSearch::kFound, FindMovieScript(movie.data(), movie.size(), &steps, &error)) << error;
+    const ScriptStep::Kind kinds[] = {ScriptStep::kConnect, ScriptStep::kAddresses, ScriptStep::kGet,
+                                      ScriptStep::kWait, ScriptStep::kTitle, ScriptStep::kClientInfo,
+                                      ScriptStep::kQuit};
+    ASSERT_EQ(7u, steps.size());
+    for (size_t i = 0; i < steps.size(); ++i) EXPECT_EQ(kinds[i], steps[i].kind) << i;
+    EXPECT_EQ(std::vector<std::string>({"${connectPort}"}), steps[0].arguments);
+    EXPECT_EQ(std::vector<std::string>({"D:\\Game", "cdn/res"}), steps[1].arguments);
+    EXPECT_EQ(std::vector<std::string>({"two  words"}), steps[4].arguments);
+    EXPECT_EQ(4, steps[0].line);
+    EXPECT_EQ(10, steps[6].line);
+
+    // Every cut through the movie before the End tag is read safely and finds no script.
+    for (size_t cut = 0; cut < movie.size() - 2; ++cut)
+        EXPECT_NE(ScriptSearch::kFound, FindMovieScript(movie.data(), cut, &steps, &error)) << cut;
+}
+
+TEST(MovieScript, BrokenScriptsNameTheirLineAndOtherMoviesHaveNone) {
+    struct Case {
+        const char* data;
+        ScriptSearch found;
+        const char* error;
+    };
+    const Case cases[] = {
+        {"flash-standin-script\nget a.txt\njump 3", ScriptSearch::kBroken, "line 3: unknown step \"jump\""},
+        {"flash-standin-script\naddresses onlyone", ScriptSearch::kBroken, "line 2: addresses takes 2 argument(s)"},
+        {"flash-standin-script\nwait now", ScriptSearch::kBroken, "line 2: wait takes 0 argument(s)"},
+        {"flash-standin-script\ntitle", ScriptSearch::kBroken, "line 2: title takes 1 argument(s)"},
+        {"flash-standin-script\nquit soon", ScriptSearch::kBroken, "line 2: quit needs milliseconds"},
+        {"flash-standin-script\nquit ${later}", ScriptSearch::kFound, ""},
+        {"some other binary data\nget a.txt", ScriptSearch::kNone, ""},
+    };
+    for (const Case& c : cases) {
+        std::vector<uint8_t> movie = MovieWithBinaryData(c.data);
+        std::vector<ScriptStep> steps;
+        std::string error;
+        EXPECT_EQ(c.found, FindMovieScript(movie.data(), movie.size(), &steps, &error)) << c.data;
+        EXPECT_EQ(0u, error.find(c.error)) << error;
+        if (c.found == ScriptSearch::kBroken) EXPECT_TRUE(steps.empty());
+    }
+    // A compressed movie keeps its tags out of reach: no script.
+    std::vector<uint8_t> compressed = MovieWithBinaryData("flash-standin-script\nwait");
+    compressed[0] = 'C';
+    std::vector<ScriptStep> steps;
+    std::string error;
+    EXPECT_EQ(ScriptSearch::kNone, FindMovieScript(compressed.data(), compressed.size(), &steps, &error));
+}
+
+TEST(MovieScript, FlashVariablesFillTheArguments) {
+    // As the launcher sends them (raw) and as a host that escapes would.
+    for (const char* text : {"a=1&dir=C:\\x y&empty=&flag&a=2", "a=1&amp;dir=C:\\x y&amp;empty=&amp;flag&amp;a=2"}) {
+        std::map<std::string, std::string> variables = ParseFlashVars(text);
+        EXPECT_EQ(4u, variables.size()) << text;
+        EXPECT_EQ("1", variables["a"]);  // the first of two wins
+        EXPECT_EQ("C:\\x y", variables["dir"]);
+        EXPECT_EQ("", variables["empty"]);
+        EXPECT_EQ(1u, variables.count("flag"));
+    }
+    std::map<std::string, std::string> variables = ParseFlashVars("port=9898&base=http://h/");
+    struct Case {
+        const char* argument;
+        const char* expanded;
+    };
+    const Case cases[] = {
+        {"${port}", "9898"},       {"${base}res/${port}.txt", "http://h/res/9898.txt"},
+        {"${missing}x", "x"},      {"${port", "${port"},
+        {"$port", "$port"},        {"", ""},
+    };
+    for (const Case& c : cases) EXPECT_EQ(c.expanded, ExpandArgument(c.argument, variables)) << c.argument;
+}
+
+// The local resource server as the movie meets it, played by the test: it records what
+// the stand-in sends and answers the two GetFile requests in the opposite order, the
+// second one as a failed fetch.
+class FakeResourceServer {
+public:
+    FakeResourceServer() {
+        WSADATA data;
+        started_ = WSAStartup(MAKEWORD(2, 2), &data) == 0;
+        listener_ = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+        sockaddr_in address = {};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        int length = sizeof address;
+        if (bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 && listen(listener_, 4) == 0 &&
+            getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) == 0)
+            port = ntohs(address.sin_port);
+        worker_ = std::thread([this] { Serve(); });
+    }
+    ~FakeResourceServer() {
+        closesocket(listener_);
+        worker_.join();
+        if (started_) WSACleanup();
+    }
+
+    uint16_t port = 0;
+    std::vector<uint8_t> policyRequest, handshake, setAddresses, firstGet, secondGet;
+
+private:
+    static SOCKET Accept(SOCKET listener) {
+        SOCKET s = accept(listener, nullptr, nullptr);
+        DWORD timeout = 20000;
+        if (s != INVALID_SOCKET)
+            setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeout), sizeof timeout);
+        return s;
+    }
+    static std::vector<uint8_t> Receive(SOCKET s, size_t count) {
+        std::vector<uint8_t> bytes(count);
+        size_t got = 0;
+        while (got < count) {
+            int n = recv(s, reinterpret_cast<char*>(bytes.data() + got), static_cast<int>(count - got), 0);
+            if (n <= 0) break;
+            got += static_cast<size_t>(n);
+        }
+        bytes.resize(got);
+        return bytes;
+    }
+    static std::vector<uint8_t> ReceiveFrame(SOCKET s) {
+        std::vector<uint8_t> frame = Receive(s, 8);
+        if (frame.size() < 8) return frame;
+        uint32_t length = frame[4] | frame[5] << 8 | frame[6] << 16 | static_cast<uint32_t>(frame[7]) << 24;
+        std::vector<uint8_t> body = Receive(s, length);
+        frame.insert(frame.end(), body.begin(), body.end());
+        return frame;
+    }
+    static void Send(SOCKET s, const std::vector<uint8_t>& bytes) {
+        send(s, reinterpret_cast<const char*>(bytes.data()), static_cast<int>(bytes.size()), 0);
+    }
+    // A FileReply to `request` (a GetFile frame): its words and token, then the rest.
+    static std::vector<uint8_t> Reply(const std::vector<uint8_t>& request, const std::vector<uint8_t>& rest) {
+        if (request.size() < 23) return {};
+        size_t tokenLength = request[21] | request[22] << 8;
+        std::vector<uint8_t> body(request.begin() + 8, request.begin() + 23 + tokenLength + 1);
+        body.insert(body.end(), rest.begin(), rest.end());
+        std::vector<uint8_t> frame = {0xFF, 0xCC, 0xEE, 0xCC};
+        PutLittleEndian(&frame, static_cast<uint32_t>(body.size()), 4);
+        frame.insert(frame.end(), body.begin(), body.end());
+        return frame;
+    }
+
+    void Serve() {
+        SOCKET policy = Accept(listener_);
+        if (policy == INVALID_SOCKET) return;
+        policyRequest = Receive(policy, 23);
+        std::string text = "<?xml version=\"1.0\"?><cross-domain-policy><allow-access-from domain=\"*\" "
+                           "to-ports=\"*\"/></cross-domain-policy>";
+        std::vector<uint8_t> answer = {static_cast<uint8_t>(text.size()), 0};
+        answer.insert(answer.end(), text.begin(), text.end());
+        answer.push_back(0);
+        Send(policy, answer);
+        closesocket(policy);
+
+        SOCKET game = Accept(listener_);
+        if (game == INVALID_SOCKET) return;
+        handshake = Receive(game, 4);
+        Send(game, {'P', 'V', 'N', 'L'});
+        setAddresses = ReceiveFrame(game);
+        firstGet = ReceiveFrame(game);
+        secondGet = ReceiveFrame(game);
+        // Status 1, the failed body's length, the address.
+        std::vector<uint8_t> failed = {1, 3, 0, 0, 0, 3, 0, 'c', 'd', 'n', 0};
+        Send(game, Reply(secondGet, failed));
+        Send(game, Reply(firstGet, {0, 5, 0, 0, 0, 'A', 'B', 'C', 'D', 'E'}));
+        // Open until the stand-in is done with it.
+        Receive(game, 1);
+        closesocket(game);
+    }
+
+    bool started_ = false;
+    SOCKET listener_ = INVALID_SOCKET;
+    std::thread worker_;
+};
+
+std::vector<uint8_t> Frame(std::vector<uint8_t> body) {
+    std::vector<uint8_t> frame = {0xFF, 0xCC, 0xEE, 0xCC};
+    PutLittleEndian(&frame, static_cast<uint32_t>(body.size()), 4);
+    frame.insert(frame.end(), body.begin(), body.end());
+    return frame;
+}
+
+void PutPacketString(std::vector<uint8_t>* out, const std::string& text) {
+    PutLittleEndian(out, static_cast<uint32_t>(text.size()), 2);
+    out->insert(out->end(), text.begin(), text.end());
+    out->push_back(0);
+}
+
+TEST_F(HostedStandinTest, AScriptedMovieTalksToTheLocalServerAndTheBridgeLikeTheGame) {
+    testing_support::TempDir folder;
+    const std::wstring report = folder.path() + L"report.jsonl";
+    ASSERT_TRUE(SetEnvironmentVariableW(L"FLASH_STANDIN_REPORT", report.c_str()));
+    // The report is named when the control is made.
+    window_.reset(new HostWindow());
+    ASSERT_TRUE(window_->Create());
+    SetEnvironmentVariableW(L"FLASH_STANDIN_REPORT", nullptr);
+    standin_ = FlashStandinFromUnknown(control());
+    ASSERT_NE(nullptr, standin_);
+
+    FakeResourceServer server;
+    ASSERT_NE(0, server.port);
+    std::vector<uint8_t> movie = MovieWithBinaryData(
+        "flash-standin-script\ntitle a & <b>\nconnect ${connectPort}\naddresses D:\\Game cdn/res\n"
+        "get res/a.swf\nget gone.txt\nwait\nclientinfo\nquit 0\n");
+    TestStream stream(movie);
+    ASSERT_EQ(S_OK, Load(&stream));
+    ASSERT_EQ(8u, standin_->script().size());
+
+    RecordingSink sink(RecordingSink::kEventsInterface);
+    DWORD cookie = 0;
+    ComRef<IConnectionPoint> point = EventPoint(control());
+    ASSERT_EQ(S_OK, point->Advise(&sink, &cookie));
+    DWORD eventThread = 0;
+    // The launcher answers the request for the client information at once, from inside the event.
+    sink.onEvent = [&] {
+        eventThread = GetCurrentThreadId();
+        if (sink.events.back().arguments[0].find(L"<string>7</string>") == std::wstring::npos) return;
+        Variant answer(L"<invoke name=\"ClientCallJs\"><arguments><string>5</string><string>00-11</string>"
+                       L"<string>127.0.0.1</string><string>demo</string></arguments></invoke>");
+        Variant result;
+        EXPECT_EQ(S_OK, Call(control(), FlashStandin::kCallFunction, &answer.value, 1, &result.value));
+    };
+    // The launcher's request, its values unescaped.
+    std::wstring init = L"<invoke name=\"_InitGameParams\"><arguments><string>a=1&connectPort=" +
+                        std::to_wstring(server.port) + L"</string></arguments></invoke>";
+    Variant request(init.c_str());
+    Variant result;
+    ASSERT_EQ(S_OK, Call(control(), FlashStandin::kCallFunction, &request.value, 1, &result.value));
+
+    const ULONGLONG deadline = GetTickCount64() + 30000;
+    while (sink.events.size() < 3 && GetTickCount64() < deadline) {
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
+        PumpMessages();
+    }
+    point->Unadvise(cookie);
+    ASSERT_EQ(3u, sink.events.size());
+    EXPECT_EQ(GetCurrentThreadId(), eventThread);
+    const wchar_t* requests[] = {
+        L"<invoke name=\"JsCallClient\" returntype=\"xml\"><arguments><string>6</string>"
+        L"<string>a &amp; &lt;b&gt;</string></arguments></invoke>",
+        L"<invoke name=\"JsCallClient\" returntype=\"xml\"><arguments><string>7</string></arguments></invoke>",
+        L"<invoke name=\"JsCallClient\" returntype=\"xml\"><arguments><string>1</string></arguments></invoke>",
+    };
+    for (size_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(FlashStandin::kFlashCallEvent, sink.events[i].id);
+        EXPECT_EQ(std::vector<std::wstring>({requests[i]}), sink.events[i].arguments);
+    }
+
+    // The bytes on the wire.
+    std::vector<uint8_t> policy = Bytes("<policy-file-request/>");
+    policy.push_back(0);
+    EXPECT_EQ(policy, server.policyRequest);
+    EXPECT_EQ(Bytes("QMTK"), server.handshake);
+    std::vector<uint8_t> addresses = {1};
+    PutPacketString(&addresses, "D:\\Game");
+    PutPacketString(&addresses, "cdn/res");
+    EXPECT_EQ(Frame(addresses), server.setAddresses);
+    std::vector<uint8_t> get = {2};
+    PutLittleEndian(&get, 1, 4);  // request number
+    PutLittleEndian(&get, 5, 4);  // script line
+    PutLittleEndian(&get, 0, 4);
+    PutPacketString(&get, "t1");
+    PutPacketString(&get, "res/a.swf");
+    EXPECT_EQ(Frame(get), server.firstGet);
+
+    // What it reported: both replies matched to their requests whatever their order.
+    std::string text(reinterpret_cast<const char*>(testing_support::ReadFileBytes(report).data()),
+                     testing_support::ReadFileBytes(report).size());
+    const char* expected[] = {
+        "\"event\":\"init\"", "\"flashVars\":\"a=1&connectPort=",
+        "\"event\":\"policy\"", "\"bytes\":111",
+        "\"event\":\"addresses\"", "\"localDirectory\":\"D:\\\\Game\",\"resourceBase\":\"cdn/res\"",
+        "\"name\":\"gone.txt\",\"status\":1,\"size\":3,\"address\":\"cdn\"",
+        "\"name\":\"res/a.swf\",\"status\":0,\"size\":5,\"crc32\":\"72d31ad5\",\"head\":\"4142434445\"",
+        "\"event\":\"call\"", "\"arguments\":[\"5\",\"00-11\",\"127.0.0.1\",\"demo\"]",
+        "\"event\":\"done\"", "\"files\":1,\"failed\":1,\"ok\":1",
+    };
+    size_t at = 0;
+    for (const char* piece : expected) {
+        size_t found = text.find(piece, piece[1] == 'e' ? 0 : at);
+        EXPECT_NE(std::string::npos, found) << piece << "\n" << text;
+        if (found != std::string::npos) at = found;
+    }
+    EXPECT_EQ(std::string::npos, text.find("\"event\":\"error\"")) << text;
+
+    // And what it shows.
+    const std::vector<std::wstring>& lines = standin_->scriptLines();
+    auto shown = [&](const wchar_t* piece) {
+        for (const std::wstring& line : lines)
+            if (line.find(piece) != std::wstring::npos) return true;
+        return false;
+    };
+    for (const wchar_t* piece : {L"policy answer: 111 bytes", L"res/a.swf   5 bytes   CRC-32 72d31ad5",
+                                 L"gone.txt   not available: cdn", L"ClientCallJs 5, 00-11, 127.0.0.1, demo",
+                                 L"1 file(s) received, 1 failed"})
+        EXPECT_TRUE(shown(piece)) << testing_support::ToUtf8(piece);
+}
+
+TEST_F(HostedStandinTest, AScriptThatCannotReachTheServerReportsItAndStillEndsTheGame) {
+    // A port nobody listens on: taken and given back at once.
+    WSADATA data;
+    ASSERT_EQ(0, WSAStartup(MAKEWORD(2, 2), &data));
+    SOCKET probe = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    int length = sizeof address;
+    ASSERT_EQ(0, bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address));
+    ASSERT_EQ(0, getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length));
+    closesocket(probe);
+    WSACleanup();
+
+    std::vector<uint8_t> movie =
+        MovieWithBinaryData("flash-standin-script\nconnect ${connectPort}\nget a.txt\nwait\nquit 0\n");
+    TestStream stream(movie);
+    ASSERT_EQ(S_OK, Load(&stream));
+    RecordingSink sink(RecordingSink::kEventsInterface);
+    DWORD cookie = 0;
+    ComRef<IConnectionPoint> point = EventPoint(control());
+    ASSERT_EQ(S_OK, point->Advise(&sink, &cookie));
+    std::wstring init = L"<invoke name=\"_InitGameParams\"><arguments><string>connectPort=" +
+                        std::to_wstring(ntohs(address.sin_port)) + L"</string></arguments></invoke>";
+    Variant request(init.c_str());
+    Variant result;
+    ASSERT_EQ(S_OK, Call(control(), FlashStandin::kCallFunction, &request.value, 1, &result.value));
+    // A second _InitGameParams starts nothing more.
+    ASSERT_EQ(S_OK, Call(control(), FlashStandin::kCallFunction, &request.value, 1, &result.value));
+
+    const ULONGLONG deadline = GetTickCount64() + 30000;
+    while (sink.events.empty() && GetTickCount64() < deadline) {
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
+        PumpMessages();
+    }
+    point->Unadvise(cookie);
+    ASSERT_EQ(1u, sink.events.size());
+    EXPECT_NE(std::wstring::npos, sink.events[0].arguments[0].find(L"<string>1</string>"));
+    bool failureShown = false;
+    for (const std::wstring& line : standin_->scriptLines())
+        failureShown = failureShown || line.find(L"error: the policy connection") == 0;
+    EXPECT_TRUE(failureShown);
 }
 
 }  // namespace
