@@ -106,7 +106,8 @@ class DemoServerTests(unittest.TestCase):
             f.write(b"MZ new launcher")
         cls.servers = Servers(d, "--content", cls.content, "--config", CONFIG,
                               "--version", "1.12", "--exe", cls.new_exe,
-                              "--public-ip", "203.0.113.7", "--time-limit", 600)
+                              "--public-ip", "203.0.113.7", "--time-limit", 600,
+                              "--flash-vars", "serverId=1&resBase={cdnUrl}")
         cls.urls = cls.servers.info["urls"]
 
     @classmethod
@@ -135,6 +136,8 @@ class DemoServerTests(unittest.TestCase):
                 self.assertEqual(root.tag, "root")
                 flash_vars = urllib.parse.parse_qs(root.findtext("flashVars"))
                 self.assertEqual(flash_vars["connectPort"], [port])
+                self.assertEqual(flash_vars["serverId"], ["1"])
+                self.assertEqual(flash_vars["resBase"], [self.urls["cdn"]])
                 self.assertEqual(root.findtext("cdnUrl"), self.urls["cdn"])
                 status, _ = get(root.findtext("asynUrl"))
                 self.assertEqual(status, 200)
