@@ -71,13 +71,18 @@ COLORREF PixelAt(HWND window, int x, int y) {
     return color;
 }
 
-int CountPixels(HWND window, const RECT& area, COLORREF color) {
+int CountPixels(HWND window, const RECT& area, COLORREF color, int tolerance) {
     RedrawWindow(window, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
     HDC dc = GetDC(window);
     int count = 0;
+    auto within = [tolerance](int a, int b) { return a - b <= tolerance && b - a <= tolerance; };
     for (int y = area.top; y < area.bottom; ++y)
-        for (int x = area.left; x < area.right; ++x)
-            if (GetPixel(dc, x, y) == color) ++count;
+        for (int x = area.left; x < area.right; ++x) {
+            COLORREF pixel = GetPixel(dc, x, y);
+            if (within(GetRValue(pixel), GetRValue(color)) && within(GetGValue(pixel), GetGValue(color)) &&
+                within(GetBValue(pixel), GetBValue(color)))
+                ++count;
+        }
     ReleaseDC(window, dc);
     return count;
 }

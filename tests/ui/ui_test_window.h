@@ -57,7 +57,7 @@ bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs = 3000);
 // Paints `window` at once and reads a pixel of its client area.
 COLORREF PixelAt(HWND window, int x, int y);
 // How many pixels of the client rectangle `area` have exactly `color`.
-int CountPixels(HWND window, const RECT& area, COLORREF color);
+int CountPixels(HWND window, const RECT& area, COLORREF color, int tolerance = 0);
 
 // A new bitmap of one colour; the caller owns it.
 HBITMAP SolidBitmap(int width, int height, COLORREF color);
