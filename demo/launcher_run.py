@@ -122,6 +122,22 @@ def build_launcher(plain_exe, skins, out_exe, values, work):
     return config
 
 
+def use_chinese_font():
+    """Windows' Chinese dialog text falls back to SimSun: the prefix takes the system's
+    WenQuanYi font for it (once per prefix, as the tests' Wine wrapper does)."""
+    prefix = os.environ.get("WINEPREFIX")
+    if not prefix:
+        return
+    marker = os.path.join(prefix, ".launcher-fonts")
+    if os.path.exists(marker):
+        return
+    result = subprocess.run([WINE, "reg", "add", r"HKCU\Software\Wine\Fonts\Replacements", "/v", "SimSun",
+                             "/t", "REG_SZ", "/d", "WenQuanYi Micro Hei", "/f"], env=wine_environment(),
+                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    if result.returncode == 0:
+        open(marker, "w").close()
+
+
 def register_standin(dll, unregister=False):
     command = [WINE, "regsvr32", "/s"] + (["/u"] if unregister else []) + [windows_path(dll)]
     result = subprocess.run(command, env=wine_environment(), stdout=subprocess.DEVNULL,
