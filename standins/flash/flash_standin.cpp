@@ -428,14 +428,22 @@ void FlashStandin::OnScriptRequest(const std::wstring& request) {
 }
 
 void FlashStandin::OnScriptEvents() {
+    // A host that pumps messages inside a FlashCall brings the next wake-up here again:
+    // the running loop takes those events too, in their order.
+    if (drainingScriptEvents_) return;
+    drainingScriptEvents_ = true;
     // A FlashCall may make the host let go of the control.
     AddRef();
-    for (const ScriptRunner::Event& event : runner_.TakeEvents()) {
-        if (event.kind == ScriptRunner::Event::kShow)
-            AddScriptLine(event.text);
-        else
-            FireFlashCall(event.text.c_str());
+    for (std::vector<ScriptRunner::Event> events = runner_.TakeEvents(); !events.empty();
+         events = runner_.TakeEvents()) {
+        for (const ScriptRunner::Event& event : events) {
+            if (event.kind == ScriptRunner::Event::kShow)
+                AddScriptLine(event.text);
+            else
+                FireFlashCall(event.text.c_str());
+        }
     }
+    drainingScriptEvents_ = false;
     Release();
 }
 

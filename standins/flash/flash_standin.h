@@ -179,6 +179,7 @@ private:
 
     std::vector<ScriptStep> script_;
     std::vector<std::wstring> scriptLines_;
+    bool drainingScriptEvents_ = false;
     ScriptReport report_;
     // Declared after the report and the view: its worker stops before they go.
     ScriptRunner runner_;
