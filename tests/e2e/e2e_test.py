@@ -133,13 +133,13 @@ class EndToEnd(unittest.TestCase):
         cls.addClassCleanup(cls.wine.close)
         run.register_standin(standin)
         cls.names = script_names()
-        cls.plain = {}
-        for name in cls.names:
-            with open(os.path.join(run.RESOURCES, *name.split("/")), "rb") as f:
-                cls.plain[name] = f.read()
-
         cls.rig = Rig(os.path.join(cls.work, "cache"))
         cls.addClassCleanup(cls.rig.stop)
+        # What the content server holds for each resource the movie asks for.
+        cls.plain = {}
+        for name in cls.names:
+            with open(os.path.join(cls.rig.content, *name.split("/")), "rb") as f:
+                cls.plain[name] = f.read()
         cls.first, cls.first_requests = cls.rig.launch()
         cls.second, cls.second_requests = cls.rig.launch()
 
