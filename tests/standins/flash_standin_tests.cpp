@@ -913,7 +913,9 @@ TEST(MovieScript, BrokenScriptsNameTheirLineAndOtherMoviesHaveNone) {
         std::string error;
         EXPECT_EQ(c.found, FindMovieScript(movie.data(), movie.size(), &steps, &error)) << c.data;
         EXPECT_EQ(0u, error.find(c.error)) << error;
-        if (c.found == ScriptSearch::kBroken) EXPECT_TRUE(steps.empty());
+        if (c.found == ScriptSearch::kBroken) {
+            EXPECT_TRUE(steps.empty());
+        }
     }
     // A compressed movie keeps its tags out of reach: no script.
     std::vector<uint8_t> compressed = MovieWithBinaryData("flash-standin-script\nwait");
