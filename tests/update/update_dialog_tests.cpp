@@ -117,7 +117,8 @@ bool Publish(const std::string& name, const std::string& content) {
     return WriteFileBytes(path, content.data(), content.size());
 }
 
-// Asks the test server for a control path (/__reset, /__fail/...).
+// Asks the test server for a control path (/__reset, /__fail/...) and waits for its
+// answer, so that what it plans is in place before the dialog asks anything.
 void Control(const std::string& path) {
     bool done = false;
     auto* request = new CCurlHttpRequest;
@@ -126,10 +127,11 @@ void Control(const std::string& path) {
     request->SetSaveToFile(false);
     request->SetCallback([](void* user, CCurlHttpResponse*) { *static_cast<bool*>(user) = true; }, &done);
     CCurlHttpClient::GetInstance()->AddRequest(request);
-    for (int i = 0; i < 500 && !done; ++i) {
+    for (int i = 0; i < 6000 && !done; ++i) {
         Sleep(10);
         CCurlHttpClient::GetInstance()->DispatchResponses();
     }
+    ASSERT_TRUE(done) << "the test server did not answer " << path;
 }
 
 // A ZIP archive with stored items, as a content server would publish it.
@@ -202,27 +204,33 @@ void PublishContent(const std::string& frame = GameFrame(), const std::string& i
     ASSERT_TRUE(Publish("cdn/hashkey.txt", std::to_string(Crc(frame)) + "  " + std::to_string(Crc(kDictionary))));
 }
 
-// The dialog as the application runs it, with a watchdog: after `seconds` it is closed
-// the way a user would (system close), so a test never hangs.
+// The dialog as the application runs it, closed the way a user would (system close)
+// after `seconds`, or 1.5 s after `closeWhen` first holds, so a test never hangs and a
+// dead end is seen to stay open without waiting out a fixed time on a busy machine.
 class WatchedUpdateDlg : public UpdateDlg {
 public:
     WatchedUpdateDlg(TestHost& host, int seconds) : UpdateDlg(host), seconds_(seconds) { host.dialog = this; }
     bool restarted = false;
     bool watchdogFired = false;
     std::function<void(WatchedUpdateDlg&)> onOpen;
+    std::function<bool()> closeWhen;
 
 protected:
     BOOL OnInitDialog() override {
         BOOL result = UpdateDlg::OnInitDialog();
         SetTimer(kWatchdog, seconds_ * 1000);
         SetTimer(kOpened, 50);
+        if (closeWhen) SetTimer(kPoll, 250);
         return result;
     }
     LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override {
         if (message == WM_TIMER && wParam == kWatchdog) {
-            KillTimer(kWatchdog);
-            watchdogFired = true;
-            PostMessage(WM_CLOSE);
+            CloseAsUser();
+            return 0;
+        }
+        if (message == WM_TIMER && wParam == kPoll) {
+            if (!conditionSince_ && closeWhen()) conditionSince_ = GetTickCount();
+            if (conditionSince_ && GetTickCount() - conditionSince_ >= 1500) CloseAsUser();
             return 0;
         }
         if (message == WM_TIMER && wParam == kOpened) {
@@ -235,8 +243,15 @@ protected:
     void StartNewLauncher() override { restarted = true; }
 
 private:
-    enum { kWatchdog = 901, kOpened = 902 };
+    enum { kWatchdog = 901, kOpened = 902, kPoll = 903 };
+    void CloseAsUser() {
+        KillTimer(kWatchdog);
+        KillTimer(kPoll);
+        watchdogFired = true;
+        PostMessage(WM_CLOSE);
+    }
     int seconds_;
+    DWORD conditionSince_ = 0;
 };
 
 class UpdateDialogTest : public ::testing::Test {
@@ -371,7 +386,8 @@ TEST_F(UpdateDialogTest, DeadEndsTellTheUserAndWaitForCloseOrRestart) {
         TempDir cache;
         TestHost host(cache.path());
         MessageBoxCatcher boxes;
-        WatchedUpdateDlg dialog(host, 6);
+        WatchedUpdateDlg dialog(host, 60);
+        dialog.closeWhen = [&boxes] { return !boxes.boxes().empty(); };
         dialog.SetGamePageAddress((ServerBase() + "/page.xml").c_str());
         EXPECT_EQ(IDCANCEL, dialog.DoModal());
         EXPECT_TRUE(dialog.watchdogFired);  // it stayed open until closed
@@ -401,7 +417,8 @@ TEST_F(UpdateDialogTest, AFileThatCannotBeWrittenIsNamedAndNeverReportedReady) {
     std::wstring missing = temp.path() + L"not-there\\";
     TestHost host(missing);
     MessageBoxCatcher boxes;
-    WatchedUpdateDlg dialog(host, 6);
+    WatchedUpdateDlg dialog(host, 60);
+    dialog.closeWhen = [&boxes] { return boxes.boxes().size() >= 2; };
     dialog.SetGamePageAddress((ServerBase() + "/page.xml").c_str());
     dialog.DoModal();
     EXPECT_TRUE(dialog.watchdogFired);
@@ -437,7 +454,8 @@ TEST_F(UpdateDialogTest, NoFreePortMeansNoDownloads) {
     TempDir cache;
     TestHost host(cache.path());
     MessageBoxCatcher boxes;
-    WatchedUpdateDlg dialog(host, 4);
+    WatchedUpdateDlg dialog(host, 60);
+    dialog.closeWhen = [&boxes] { return !boxes.boxes().empty(); };
     dialog.SetGamePageAddress((ServerBase() + "/page.xml").c_str());
     dialog.DoModal();
     for (SOCKET s : taken) closesocket(s);
