@@ -43,7 +43,7 @@ private:
     uint32_t bit_ = 0;
 };
 
-struct MovieSpec {
+struct MovieShape {
     bool compressed;
     uint32_t bits;  // width of each rectangle field
     int32_t xMin, xMax, yMin, yMax;
@@ -56,19 +56,19 @@ void PutLittleEndian(std::vector<uint8_t>* out, uint32_t value, int bytes) {
     for (int i = 0; i < bytes; ++i) out->push_back(static_cast<uint8_t>(value >> (8 * i)));
 }
 
-std::vector<uint8_t> MakeMovie(const MovieSpec& spec) {
+std::vector<uint8_t> MakeMovie(const MovieShape& shape) {
     BitWriter rect;
-    rect.Put(spec.bits, 5);
-    for (int32_t value : {spec.xMin, spec.xMax, spec.yMin, spec.yMax})
-        rect.Put(static_cast<uint32_t>(value) & (spec.bits == 32 ? ~0u : (1u << spec.bits) - 1), spec.bits);
+    rect.Put(shape.bits, 5);
+    for (int32_t value : {shape.xMin, shape.xMax, shape.yMin, shape.yMax})
+        rect.Put(static_cast<uint32_t>(value) & (shape.bits == 32 ? ~0u : (1u << shape.bits) - 1), shape.bits);
     std::vector<uint8_t> rest = rect.bytes();
-    PutLittleEndian(&rest, spec.frameRate, 2);
-    PutLittleEndian(&rest, spec.frameCount, 2);
-    for (size_t i = 0; i < spec.bodyBytes; ++i) rest.push_back(static_cast<uint8_t>(i * 7 + 1));
+    PutLittleEndian(&rest, shape.frameRate, 2);
+    PutLittleEndian(&rest, shape.frameCount, 2);
+    for (size_t i = 0; i < shape.bodyBytes; ++i) rest.push_back(static_cast<uint8_t>(i * 7 + 1));
 
-    std::vector<uint8_t> movie = {static_cast<uint8_t>(spec.compressed ? 'C' : 'F'), 'W', 'S', 10};
+    std::vector<uint8_t> movie = {static_cast<uint8_t>(shape.compressed ? 'C' : 'F'), 'W', 'S', 10};
     PutLittleEndian(&movie, static_cast<uint32_t>(8 + rest.size()), 4);
-    if (spec.compressed) {
+    if (shape.compressed) {
         uLongf packedLength = compressBound(static_cast<uLong>(rest.size()));
         std::vector<uint8_t> packed(packedLength);
         EXPECT_EQ(Z_OK, compress(packed.data(), &packedLength, rest.data(), static_cast<uLong>(rest.size())));
@@ -409,7 +409,7 @@ TEST_F(HostedStandinTest, ChildWindowFillsItsHostAndFollowsItsSize) {
 
 TEST_F(HostedStandinTest, LoadsPlainAndCompressedMoviesThroughTheLauncherStream) {
     struct Case {
-        MovieSpec spec;
+        MovieShape shape;
         const wchar_t* description;  // the byte count follows
     };
     const Case cases[] = {
@@ -417,13 +417,13 @@ TEST_F(HostedStandinTest, LoadsPlainAndCompressedMoviesThroughTheLauncherStream)
         {{true, 16, 0, 16000, 0, 12000, 12 << 8 | 0x80, 1, 200000}, L"movie 800 x 600 px, 12.5 fps, "},
     };
     for (const Case& c : cases) {
-        std::vector<uint8_t> movie = MakeMovie(c.spec);
+        std::vector<uint8_t> movie = MakeMovie(c.shape);
         TestStream stream(movie);
         EXPECT_EQ(S_OK, Load(&stream));
         EXPECT_EQ(movie, standin_->movie());
         EXPECT_TRUE(standin_->movieIsSwf());
-        EXPECT_EQ(c.spec.compressed, standin_->swf().compressed);
-        EXPECT_EQ(c.spec.frameCount, standin_->swf().frameCount);
+        EXPECT_EQ(c.shape.compressed, standin_->swf().compressed);
+        EXPECT_EQ(c.shape.frameCount, standin_->swf().frameCount);
         std::wstring expected = c.description + std::to_wstring(movie.size()) + L" bytes";
         EXPECT_EQ(expected, WindowText(standin_->window()));
         EXPECT_EQ(expected, standin_->Description());
@@ -672,7 +672,7 @@ TEST_F(HostedStandinTest, ASinkMayUnadviseAndDropTheControlInsideAnEvent) {
 
 TEST(SwfHeader, ReadsTheFrameRectangleRateAndCount) {
     struct Case {
-        MovieSpec spec;
+        MovieShape shape;
         int32_t width, height;
     };
     const Case cases[] = {
@@ -686,19 +686,19 @@ TEST(SwfHeader, ReadsTheFrameRectangleRateAndCount) {
         {{false, 0, 0, 0, 0, 0, 0, 0, 0}, 0, 0},
     };
     for (const Case& c : cases) {
-        std::vector<uint8_t> movie = MakeMovie(c.spec);
+        std::vector<uint8_t> movie = MakeMovie(c.shape);
         SwfHeader header = {};
-        ASSERT_TRUE(ParseSwfHeader(movie.data(), movie.size(), &header)) << c.spec.bits;
-        EXPECT_EQ(c.spec.compressed, header.compressed);
+        ASSERT_TRUE(ParseSwfHeader(movie.data(), movie.size(), &header)) << c.shape.bits;
+        EXPECT_EQ(c.shape.compressed, header.compressed);
         EXPECT_EQ(10, header.version);
-        EXPECT_EQ(c.spec.xMin, header.xMin);
-        EXPECT_EQ(c.spec.xMax, header.xMax);
-        EXPECT_EQ(c.spec.yMin, header.yMin);
-        EXPECT_EQ(c.spec.yMax, header.yMax);
+        EXPECT_EQ(c.shape.xMin, header.xMin);
+        EXPECT_EQ(c.shape.xMax, header.xMax);
+        EXPECT_EQ(c.shape.yMin, header.yMin);
+        EXPECT_EQ(c.shape.yMax, header.yMax);
         EXPECT_EQ(c.width, (header.xMax - header.xMin) / 20);
         EXPECT_EQ(c.height, (header.yMax - header.yMin) / 20);
-        EXPECT_EQ(c.spec.frameRate, header.frameRate);
-        EXPECT_EQ(c.spec.frameCount, header.frameCount);
+        EXPECT_EQ(c.shape.frameRate, header.frameRate);
+        EXPECT_EQ(c.shape.frameCount, header.frameCount);
     }
 }
 
