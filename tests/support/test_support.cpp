@@ -2,6 +2,8 @@
 
 #include <stdlib.h>
 
+#include "framework/paths.h"
+
 namespace testing_support {
 
 std::wstring FixturePath(const std::wstring& name) {
@@ -103,6 +105,15 @@ std::wstring HttpServerRoot() {
     for (wchar_t& c : path)
         if (c == L'/') c = L'\\';
     return path;
+}
+
+bool PublishOnHttpServer(const std::string& name, const std::string& content) {
+    std::wstring path = HttpServerRoot() + FromUtf8(name);
+    for (wchar_t& c : path)
+        if (c == L'/') c = L'\\';
+    wchar_t directory[MAX_PATH];
+    if (DirectoryOfPath(path.c_str(), directory, MAX_PATH) == 0 || !CreateDirectoryPath(directory)) return false;
+    return WriteFileBytes(path, content.data(), content.size());
 }
 
 }  // namespace testing_support

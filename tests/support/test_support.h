@@ -36,6 +36,9 @@ std::wstring FromUtf8(const std::string& text);
 // the Windows path (through drive Z:) of the folder it serves, ending with a backslash.
 int HttpServerPort();
 std::wstring HttpServerRoot();
+// Writes a file the HTTP test server then serves at /<name> ("/" separated), creating
+// the folders on its way.
+bool PublishOnHttpServer(const std::string& name, const std::string& content);
 
 }  // namespace testing_support
 

@@ -19,6 +19,7 @@
 #include "update/version_checker.h"
 
 using testing_support::FromUtf8;
+using testing_support::PublishOnHttpServer;
 using testing_support::ReadFileBytes;
 using testing_support::TempDir;
 using testing_support::WriteFileBytes;
@@ -26,15 +27,6 @@ using testing_support::WriteFileBytes;
 namespace {
 
 int ServerPort() { return testing_support::HttpServerPort(); }
-
-// A file the HTTP test server serves at /<name> ("/" separated).
-bool Publish(const std::string& name, const std::string& content) {
-    std::wstring path = testing_support::HttpServerRoot() + FromUtf8(name);
-    std::replace(path.begin(), path.end(), L'/', L'\\');
-    wchar_t directory[MAX_PATH];
-    if (DirectoryOfPath(path.c_str(), directory, MAX_PATH) == 0 || !CreateDirectoryPath(directory)) return false;
-    return WriteFileBytes(path, content.data(), content.size());
-}
 
 std::string Text(const std::vector<uint8_t>& bytes) { return std::string(bytes.begin(), bytes.end()); }
 
@@ -308,9 +300,9 @@ TEST_F(SelfUpdateTest, NewerPublishedVersionInstallsTheExecutableThroughTheBatch
     for (const Case& c : cases) {
         SCOPED_TRACE(c.folder);
         if (c.published) {
-            ASSERT_TRUE(Publish(std::string(c.folder) + "/version.txt", c.published));
+            ASSERT_TRUE(PublishOnHttpServer(std::string(c.folder) + "/version.txt", c.published));
         }
-        ASSERT_TRUE(Publish(std::string(c.folder) + "/dl/Launcher.exe", exe));
+        ASSERT_TRUE(PublishOnHttpServer(std::string(c.folder) + "/dl/Launcher.exe", exe));
 
         TempDir cache;
         Run run = Check(cache.path(), c.folder, c.local);
@@ -346,8 +338,8 @@ TEST_F(SelfUpdateTest, NewerPublishedVersionInstallsTheExecutableThroughTheBatch
 }
 
 TEST_F(SelfUpdateTest, ServerGivenWithSchemeIsNotPrefixedTwice) {
-    ASSERT_TRUE(Publish("scheme/version.txt", "9.0"));
-    ASSERT_TRUE(Publish("scheme/dl/Launcher.exe", "new"));
+    ASSERT_TRUE(PublishOnHttpServer("scheme/version.txt", "9.0"));
+    ASSERT_TRUE(PublishOnHttpServer("scheme/dl/Launcher.exe", "new"));
     Run run = Check(cache_.path(), "scheme", "1.0", "http://127.0.0.1");
     ASSERT_EQ(run.sent.size(), 2u);
     EXPECT_EQ(run.sent[0].address, VersionAddress("scheme"));
@@ -370,9 +362,9 @@ TEST_F(SelfUpdateTest, ExecutableThatCannotBeHadWholeInstallsNothing) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.folder);
-        ASSERT_TRUE(Publish(std::string(c.folder) + "/version.txt", "1.12"));
+        ASSERT_TRUE(PublishOnHttpServer(std::string(c.folder) + "/version.txt", "1.12"));
         if (c.published) {
-            ASSERT_TRUE(Publish(std::string(c.folder) + "/dl/Launcher.exe", c.published));
+            ASSERT_TRUE(PublishOnHttpServer(std::string(c.folder) + "/dl/Launcher.exe", c.published));
         }
         TempDir cache;
         Run run = Check(cache.path(), c.folder, "1.11", "127.0.0.1", c.exeUrl);
@@ -386,8 +378,8 @@ TEST_F(SelfUpdateTest, ExecutableThatCannotBeHadWholeInstallsNothing) {
 }
 
 TEST_F(SelfUpdateTest, BatchThatCannotBeCreatedLeavesTheDownloadAndAsksForNoExit) {
-    ASSERT_TRUE(Publish("blocked/version.txt", "1.12"));
-    ASSERT_TRUE(Publish("blocked/dl/Launcher.exe", "new launcher"));
+    ASSERT_TRUE(PublishOnHttpServer("blocked/version.txt", "1.12"));
+    ASSERT_TRUE(PublishOnHttpServer("blocked/dl/Launcher.exe", "new launcher"));
     ASSERT_TRUE(CreateDirectoryW((cache_.path() + L"Launcher_update.bat").c_str(), nullptr));
 
     Run run = Check(cache_.path(), "blocked", "1.11");

@@ -24,6 +24,7 @@
 
 using testing_support::FixturePath;
 using testing_support::FromUtf8;
+using testing_support::PublishOnHttpServer;
 using testing_support::MessageBoxCatcher;
 using testing_support::ReadFileBytes;
 using testing_support::TempDir;
@@ -109,14 +110,6 @@ private:
 
 std::string ServerBase() { return "http://127.0.0.1:" + std::to_string(testing_support::HttpServerPort()); }
 
-bool Publish(const std::string& name, const std::string& content) {
-    std::wstring path = testing_support::HttpServerRoot() + FromUtf8(name);
-    std::replace(path.begin(), path.end(), L'/', L'\\');
-    wchar_t directory[MAX_PATH];
-    if (DirectoryOfPath(path.c_str(), directory, MAX_PATH) == 0 || !CreateDirectoryPath(directory)) return false;
-    return WriteFileBytes(path, content.data(), content.size());
-}
-
 // Asks the test server for a control path (/__reset, /__fail/...) and waits for its
 // answer, so that what it plans is in place before the dialog asks anything.
 void Control(const std::string& path) {
@@ -199,11 +192,11 @@ std::string PageDocument(const std::string& cdn, bool withAsyn = true) {
 
 // A content server with the dictionary archive, the frame and a hash key matching them.
 void PublishContent(const std::string& frame = GameFrame(), const std::string& itemName = "hashdict.txt") {
-    ASSERT_TRUE(Publish("page.xml", PageDocument(ServerBase() + "/cdn")));
-    ASSERT_TRUE(Publish("asyn.txt", "noted"));
-    ASSERT_TRUE(Publish("cdn/hashdict.zip", StoredZip({{itemName, kDictionary}})));
-    ASSERT_TRUE(Publish("cdn/GameFrame.dat", frame));
-    ASSERT_TRUE(Publish("cdn/hashkey.txt", std::to_string(Crc(frame)) + "  " + std::to_string(Crc(kDictionary))));
+    ASSERT_TRUE(PublishOnHttpServer("page.xml", PageDocument(ServerBase() + "/cdn")));
+    ASSERT_TRUE(PublishOnHttpServer("asyn.txt", "noted"));
+    ASSERT_TRUE(PublishOnHttpServer("cdn/hashdict.zip", StoredZip({{itemName, kDictionary}})));
+    ASSERT_TRUE(PublishOnHttpServer("cdn/GameFrame.dat", frame));
+    ASSERT_TRUE(PublishOnHttpServer("cdn/hashkey.txt", std::to_string(Crc(frame)) + "  " + std::to_string(Crc(kDictionary))));
 }
 
 // The dialog as the application runs it, closed the way a user would (system close)
@@ -374,13 +367,13 @@ struct DeadEnd {
 TEST_F(UpdateDialogTest, DeadEndsTellTheUserAndWaitForCloseOrRestart) {
     const DeadEnd cases[] = {
         {"page without asynUrl", "xml param error",
-         [] { ASSERT_TRUE(Publish("page.xml", PageDocument(ServerBase() + "/cdn", false))); }},
+         [] { ASSERT_TRUE(PublishOnHttpServer("page.xml", PageDocument(ServerBase() + "/cdn", false))); }},
         {"archive unreadable", "hashdict OpenZip fail",
-         [] { ASSERT_TRUE(Publish("cdn/hashdict.zip", std::string(300, 'Z'))); }},
+         [] { ASSERT_TRUE(PublishOnHttpServer("cdn/hashdict.zip", std::string(300, 'Z'))); }},
         {"item missing", "hashdict not found",
-         [] { ASSERT_TRUE(Publish("cdn/hashdict.zip", StoredZip({{"other.txt", kDictionary}}))); }},
+         [] { ASSERT_TRUE(PublishOnHttpServer("cdn/hashdict.zip", StoredZip({{"other.txt", kDictionary}}))); }},
         {"item empty", "hashdict not found",
-         [] { ASSERT_TRUE(Publish("cdn/hashdict.zip", StoredZip({{"hashdict.txt", ""}}))); }},
+         [] { ASSERT_TRUE(PublishOnHttpServer("cdn/hashdict.zip", StoredZip({{"hashdict.txt", ""}}))); }},
     };
     for (const DeadEnd& c : cases) {
         SCOPED_TRACE(c.name);
