@@ -218,6 +218,7 @@ GLOBAL_KEYS = (
        Key("logintexts", TEXT, "", 64)]
     + _ints(["loginTextX", "loginTextY", "logx", "logy", "titlex", "titley",
              "titleWidth", "titleHeight", "force", "connectPort"])
+    + [Key("updateKey", TEXT, "", 128), Key("resourceHosts", TEXT, "", 256)]
     + [Key("tipmsg%d" % i, TEXT, "") for i in range(1, 6)]
     + [Key("picCount", INT, 0), Key("gameButtonCount", INT, 0)]
 )

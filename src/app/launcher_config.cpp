@@ -227,6 +227,8 @@ bool LauncherConfig::ReadSettings() {
     s.titleWidth = GetInt(g, "titleWidth", 0);
     s.titleHeight = GetInt(g, "titleHeight", 0);
     s.connectPort = GetInt(g, "connectPort", 0);
+    GetText(g, "updateKey", "", s.updateKey, sizeof s.updateKey);
+    GetText(g, "resourceHosts", "", s.resourceHosts, sizeof s.resourceHosts);
 
     tipMessages_.clear();
     for (int i = 1; i <= 5; ++i) {

@@ -69,6 +69,12 @@ struct LauncherSettings {
     int32_t minGameWidth, minGameHeight;
     uint8_t BoPlaySwf;
     int32_t connectPort;
+    // The publisher's minisign public key (base64, as on the second line of its .pub
+    // file); empty when updates are not signed.
+    char updateKey[128];
+    // Further hosts ("host" or "host:port", comma-separated) a game connection may take
+    // its resources from, besides the content server and the game page's host.
+    char resourceHosts[256];
     char logintexts[64];
     int32_t loginTextX, loginTextY;
 };

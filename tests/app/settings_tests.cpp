@@ -49,6 +49,8 @@ TEST(Settings, DefaultsWhenKeysAreAbsent) {
     EXPECT_STREQ(s.swf, "GameFrame.dat");
     EXPECT_STREQ(s.aesKey, "Kp7Vw2QmX9tLr4Bz");
     EXPECT_EQ(s.connectPort, 0);
+    EXPECT_STREQ(s.updateKey, "");
+    EXPECT_STREQ(s.resourceHosts, "");
     EXPECT_EQ(s.BoPlaySwf, 0);
     EXPECT_EQ(config.edgeImages(), std::vector<int32_t>(8, 9));
     EXPECT_EQ(config.tipMessages(), std::vector<std::string>(5, ""));
@@ -106,8 +108,12 @@ TEST(Settings, SyntaxRules) {
                      "[Link1]\n"
                      "URL = http://host/a \n"
                      "[global]\n"
-                     "server=merged.example\n"));
+                     "server=merged.example\n"
+                     "updateKey = RWQf6LRCGA9i53mlYecO4IzT51TGPpvWucNSCh1CBM0QTaLn73Y7GFO3\n"
+                     "resourceHosts=cdn2.example:8080, res.example\n"));
     const LauncherSettings& s = config.settings();
+    EXPECT_STREQ(s.updateKey, "RWQf6LRCGA9i53mlYecO4IzT51TGPpvWucNSCh1CBM0QTaLn73Y7GFO3");
+    EXPECT_STREQ(s.resourceHosts, "cdn2.example:8080, res.example");
     EXPECT_STREQ(s.title, "second");
     EXPECT_STREQ(s.closeMsg, "Quit? ; really");
     EXPECT_STREQ(s.server, "merged.example");
