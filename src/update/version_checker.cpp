@@ -35,13 +35,14 @@ int32_t ReadNumber(const char* text, size_t length) {
     return static_cast<int32_t>(negative ? -value : value);
 }
 
-// text with every backslash written twice.
-std::wstring DoubleBackslashes(const std::wstring& text) {
+// A path as the batch writes it: every backslash twice, and every "%" twice so that cmd
+// reads it as a percent sign instead of the start of a variable.
+std::wstring BatchPathText(const std::wstring& text) {
     std::wstring doubled;
     doubled.reserve(text.size() * 2);
     for (wchar_t c : text) {
         doubled += c;
-        if (c == L'\\') doubled += L'\\';
+        if (c == L'\\' || c == L'%') doubled += c;
     }
     return doubled;
 }
@@ -100,10 +101,10 @@ std::string UrlFileName(const char* url) {
 
 std::wstring BuildUpdateBatch(const std::wstring& newExe, const std::wstring& launcherName,
                               const std::wstring& cacheDirectory, const std::wstring& launcherPath) {
-    const std::wstring d = DoubleBackslashes(newExe);
-    const std::wstring n = DoubleBackslashes(launcherName);
-    const std::wstring c = DoubleBackslashes(cacheDirectory);
-    const std::wstring p = DoubleBackslashes(launcherPath);
+    const std::wstring d = BatchPathText(newExe);
+    const std::wstring n = BatchPathText(launcherName);
+    const std::wstring c = BatchPathText(cacheDirectory);
+    const std::wstring p = BatchPathText(launcherPath);
     std::wstring batch = L"@ping 127.0.0.1 -n 1 -w 1000 > nul \r\n";
     batch += L"rename  \"" + d + L"\" \"" + n + L"\"\r\n";
     batch += L"move  \"" + c + n + L"\" \"" + p + L"\"\r\n";

@@ -46,7 +46,8 @@ std::string UrlFileName(const char* url);
 // renamed to the launcher's name inside the cache directory, moved over the launcher,
 // and the launcher started. newExe (D), cacheDirectory (C, ending with a backslash) and
 // launcherPath (P) appear with every backslash doubled; launcherName (N) is the file
-// name part of launcherPath. The file holds this text in the ANSI code page.
+// name part of launcherPath; a "%" in any of them is written "%%". The file holds this
+// text in the ANSI code page.
 std::wstring BuildUpdateBatch(const std::wstring& newExe, const std::wstring& launcherName,
                               const std::wstring& cacheDirectory, const std::wstring& launcherPath);
 

@@ -134,6 +134,13 @@ TEST(UpdateBatch, FourLinesWithDoubledBackslashes) {
               L"rename  \"D:\\\\Games\\\\My Game\\\\cache\\\\a\\\\-5Game.exe\" \"Game.exe\"\r\n"
               L"move  \"D:\\\\Games\\\\My Game\\\\cache\\\\a\\\\Game.exe\" \"D:\\\\Games\\\\My Game\\\\Game.exe\"\r\n"
               L"\"D:\\\\Games\\\\My Game\\\\Game.exe\"\r\n");
+    // cmd would expand %PATH% (and drop a lone "%") in a path written as it is.
+    EXPECT_EQ(BuildUpdateBatch(L"E:\\100% %PATH%\\c\\7L.exe", L"L.exe", L"E:\\100% %PATH%\\c\\",
+                               L"E:\\100% %PATH%\\L.exe"),
+              L"@ping 127.0.0.1 -n 1 -w 1000 > nul \r\n"
+              L"rename  \"E:\\\\100%% %%PATH%%\\\\c\\\\7L.exe\" \"L.exe\"\r\n"
+              L"move  \"E:\\\\100%% %%PATH%%\\\\c\\\\L.exe\" \"E:\\\\100%% %%PATH%%\\\\L.exe\"\r\n"
+              L"\"E:\\\\100%% %%PATH%%\\\\L.exe\"\r\n");
 }
 
 TEST(UpdateBatch, AnsiTextOrRefusal) {
@@ -396,7 +403,8 @@ TEST_F(SelfUpdateTest, BatchThatCannotBeCreatedLeavesTheDownloadAndAsksForNoExit
 // idle priority), here waited for: the launcher is replaced and the new one started.
 TEST(UpdateBatchRun, ReplacesTheLauncherAndStartsTheNewOne) {
     TempDir temp;
-    const std::wstring programDirectory = temp.path() + L"My Game\\";
+    // Blanks and percent signs in the path: cmd must see them as they are.
+    const std::wstring programDirectory = temp.path() + L"My 100% %PATH% Game\\";
     const std::wstring cacheDirectory = programDirectory + L"vexa_tol\\";
     ASSERT_TRUE(CreateDirectoryPath(cacheDirectory.c_str()));
     const std::wstring launcher = programDirectory + L"Launcher.exe";
