@@ -33,3 +33,10 @@ add_library(dep_gtest_main STATIC IMPORTED GLOBAL)
 set_target_properties(dep_gtest_main PROPERTIES
     IMPORTED_LOCATION "${_deps}/lib/libgtest_main.a"
     INTERFACE_LINK_LIBRARIES dep_gtest)
+
+# Ed25519 and BLAKE2b for the self-update's signature check.
+add_library(dep_sodium STATIC IMPORTED GLOBAL)
+set_target_properties(dep_sodium PROPERTIES
+    IMPORTED_LOCATION "${_deps}/lib/libsodium.a"
+    INTERFACE_INCLUDE_DIRECTORIES "${_deps}/include"
+    INTERFACE_COMPILE_DEFINITIONS SODIUM_STATIC)
