@@ -1,6 +1,5 @@
 #include "server/file_cache.h"
 
-#include <string.h>
 #include <wchar.h>
 
 #include <zlib.h>
@@ -27,18 +26,6 @@ const wchar_t* Extension(const wchar_t* path) {
     if (!path) return nullptr;
     const wchar_t* dot = wcsrchr(path, L'.');
     return dot ? dot + 1 : nullptr;
-}
-
-// ".." and what Windows may trim to it (trailing dots and spaces).
-bool IsParentComponent(const char* component, size_t length) {
-    size_t dots = 0;
-    for (size_t i = 0; i < length; ++i) {
-        if (component[i] == '.')
-            ++dots;
-        else if (component[i] != ' ')
-            return false;
-    }
-    return dots >= 2;
 }
 
 }  // namespace
@@ -106,17 +93,4 @@ bool FileSrvSaveFile(const wchar_t* path, const void* data, size_t length) {
         written += static_cast<size_t>(wrote);
     }
     return true;
-}
-
-bool IsCacheSafeName(const char* name) {
-    if (!name || !*name || name[0] == '/') return false;
-    if (strchr(name, '\\') || strchr(name, ':')) return false;
-    const char* component = name;
-    for (;;) {
-        const char* slash = strchr(component, '/');
-        const size_t length = slash ? static_cast<size_t>(slash - component) : strlen(component);
-        if (IsParentComponent(component, length)) return false;
-        if (!slash) return true;
-        component = slash + 1;
-    }
 }

@@ -34,8 +34,3 @@ uint32_t FileSrvCheckValue(const wchar_t* path, const void* data, size_t dataLen
 // Creates or truncates the file at path and writes data[0 .. length) to it as it is.
 // False when the file cannot be created or the write falls short.
 bool FileSrvSaveFile(const wchar_t* path, const void* data, size_t length);
-
-// Whether name (a GetFile name, "/" separators) stays inside the cache directory when
-// joined to it: not empty, no "\", no ":" (drives, streams), no leading "/" and no ".."
-// component (nor one of dots and spaces that Windows would trim to "..").
-bool IsCacheSafeName(const char* name);

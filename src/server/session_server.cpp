@@ -15,6 +15,7 @@
 #include "server/file_cache.h"
 #include "server/file_dictionary.h"
 #include "server/file_server.h"
+#include "server/request_rules.h"
 #include "server/scramble.h"
 #include "update/http_client.h"
 
