@@ -136,7 +136,7 @@ void LauncherApp::OnRequestDone(void* self, CCurlHttpResponse* response) {
     if (!app || !response || !response->GetRequest()) return;
     CCurlHttpRequest* request = response->GetRequest();
     uint32_t kind = static_cast<uint32_t>(request->GetTag());
-    if (kind == kDownloadVersionFile || kind == kDownloadNewLauncher) {
+    if (kind == kDownloadVersionFile || kind == kDownloadNewLauncher || kind == kDownloadUpdateSignature) {
         if (app->versionChecker_)
             app->versionChecker_->OnAnswer(kind, response->GetSuccess(), response->GetBody(),
                                            response->GetBodyLength());

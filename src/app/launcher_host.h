@@ -10,8 +10,8 @@
 #include "app/launcher_config.h"
 
 // Download kinds of SendRequest: 1 game page, 2 hash key, 3 dictionary archive, 4 game
-// frame, 5 asynchronous notice (update dialog); 6 version file, 7 new executable
-// (self-update).
+// frame, 5 asynchronous notice (update dialog); 6 version file, 7 new executable, 8 its
+// signature (self-update).
 enum DownloadKind : uint32_t {
     kDownloadGamePage = 1,
     kDownloadHashKey = 2,
@@ -20,6 +20,7 @@ enum DownloadKind : uint32_t {
     kDownloadAsynNotice = 5,
     kDownloadVersionFile = 6,
     kDownloadNewLauncher = 7,
+    kDownloadUpdateSignature = 8,
 };
 
 class LauncherHost {
@@ -38,7 +39,7 @@ public:
     virtual void SetStartedWithArgument(bool started) = 0;
 
     // Starts an asynchronous GET; the answer comes back to the update dialog (kinds 1-5)
-    // or the version checker (6, 7) on the thread that dispatches the HTTP client's answers.
+    // or the version checker (6 to 8) on the thread that dispatches the HTTP client's answers.
     virtual void SendRequest(uint32_t kind, const char* address) = 0;
 
     // The modal chains: update dialog then game window, and the login window.

@@ -4,11 +4,14 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "ravlib/log.h"
 #include "server/file_cache.h"
 
 const wchar_t kUpdateBatchName[] = L"Launcher_update.bat";
 
 namespace {
+
+const char kSignatureSuffix[] = ".minisig";
 
 const char kHttpScheme[] = "http://";
 const size_t kHttpSchemeLength = sizeof kHttpScheme - 1;
@@ -46,6 +49,12 @@ std::wstring BatchPathText(const std::wstring& text) {
     }
     return doubled;
 }
+
+std::string VersionText(const VersionNumber& version) {
+    return std::to_string(version.major) + "." + std::to_string(version.minor);
+}
+
+bool IsSameVersion(const VersionNumber& a, const VersionNumber& b) { return a.major == b.major && a.minor == b.minor; }
 
 std::wstring WideFromUtf8(const std::string& text) {
     if (text.empty()) return std::wstring();
@@ -140,22 +149,95 @@ void VersionChecker::OnAnswer(uint32_t kind, bool success, const uint8_t* body, 
         OnVersionFile(success, body, length);
     else if (kind == kDownloadNewLauncher)
         OnNewLauncher(success, body, length);
+    else if (kind == kDownloadUpdateSignature)
+        OnSignature(success, body, length);
 }
 
 void VersionChecker::OnVersionFile(bool success, const uint8_t* body, size_t length) {
     if (!success) return;
     const LauncherSettings& settings = host_.config().settings();
     const VersionNumber local = ParseVersion(settings.version, sizeof settings.version);
-    const VersionNumber published = ParseVersion(reinterpret_cast<const char*>(body), body ? length : 0);
-    if (!IsNewerVersion(published, local)) return;
+    published_ = ParseVersion(reinterpret_cast<const char*>(body), body ? length : 0);
+    if (!IsNewerVersion(published_, local)) return;
+    // A key that cannot check the signature refuses the update before anything is fetched.
+    if (settings.updateKey[0] && !ParseMinisignPublicKey(settings.updateKey, strlen(settings.updateKey), &updateKey_)) {
+        LogRefusal("the package's updateKey is not a minisign public key");
+        return;
+    }
     host_.SendRequest(kDownloadNewLauncher, BuildServerUrl(serverName_.c_str(), serverPort_, settings.exeUrl).c_str());
 }
 
 // An empty answer is not installed: it would replace the launcher with an empty file.
-// Nor is a new executable that could not be written whole, or a batch whose paths the
-// ANSI code page cannot hold: the launcher then runs on unchanged.
 void VersionChecker::OnNewLauncher(bool success, const uint8_t* body, size_t length) {
     if (!success || !body || length == 0) return;
+    if (!host_.config().settings().updateKey[0]) {
+        Install(body, length);
+        return;
+    }
+    unverifiedLauncher_.assign(body, body + length);
+    host_.SendRequest(kDownloadUpdateSignature, SignatureAddress().c_str());
+}
+
+void VersionChecker::OnSignature(bool success, const uint8_t* body, size_t length) {
+    if (unverifiedLauncher_.empty()) return;
+    std::vector<uint8_t> launcher;
+    launcher.swap(unverifiedLauncher_);
+    if (!success) {
+        LogRefusal("no signature could be fetched from " + SignatureAddress());
+        return;
+    }
+
+    MinisignSignature signature;
+    MinisignStatus status = ParseMinisignSignature(body, length, &signature);
+    if (status == MinisignStatus::kOk)
+        status = VerifyMinisignSignature(updateKey_, signature, launcher.data(), launcher.size());
+    if (status == MinisignStatus::kOtherKey) {
+        LogRefusal(std::string(MinisignStatusText(status)) + " (key id " + FormatMinisignKeyId(signature.keyId).text +
+                   ", the package's " + FormatMinisignKeyId(updateKey_.keyId).text + ")");
+        return;
+    }
+    if (status != MinisignStatus::kOk) {
+        LogRefusal(MinisignStatusText(status));
+        return;
+    }
+
+    const char* versionText = nullptr;
+    size_t versionLength = 0;
+    if (!FindTrustedVersion(signature.trustedComment, signature.trustedCommentLength, &versionText, &versionLength)) {
+        LogRefusal("the signature's trusted comment names no version");
+        return;
+    }
+    const VersionNumber signedVersion = ParseVersion(versionText, versionLength);
+    if (!IsSameVersion(signedVersion, published_)) {
+        LogRefusal("the executable is signed as version " + VersionText(signedVersion));
+        return;
+    }
+    // Equal to the published version, which was newer; checked again so that the rule
+    // against reinstalling an old executable stands on its own.
+    const LauncherSettings& settings = host_.config().settings();
+    const VersionNumber local = ParseVersion(settings.version, sizeof settings.version);
+    if (!IsNewerVersion(signedVersion, local)) {
+        LogRefusal("the signed version is not newer than this launcher's " + VersionText(local));
+        return;
+    }
+    ravlib::LogMessage(ravlib::kLogInfo, L"self-update to %hs: signature verified with key id %hs",
+                       VersionText(published_).c_str(), FormatMinisignKeyId(updateKey_.keyId).text);
+    Install(launcher.data(), launcher.size());
+}
+
+std::string VersionChecker::SignatureAddress() const {
+    const std::string path = std::string(host_.config().settings().exeUrl) + kSignatureSuffix;
+    return BuildServerUrl(serverName_.c_str(), serverPort_, path.c_str());
+}
+
+void VersionChecker::LogRefusal(const std::string& reason) const {
+    ravlib::LogMessage(ravlib::kLogError, L"self-update to %hs not installed: %hs", VersionText(published_).c_str(),
+                       reason.c_str());
+}
+
+// A new executable that cannot be written whole, or a batch whose paths the ANSI code
+// page cannot hold, installs nothing: the launcher then runs on unchanged.
+void VersionChecker::Install(const uint8_t* body, size_t length) {
     const std::wstring& cacheDirectory = host_.cacheDirectory();
 
     char tick[16];

@@ -9,14 +9,20 @@
 //
 // A newer version is fetched as kind 7; once it and the batch are written, the checker
 // asks the host to run the batch at exit and posts WM_QUIT to the answering thread.
+// With an updateKey in the package the executable stays in memory until its minisign
+// signature (kind 8, the executable's address + ".minisig") has verified with that key
+// and names the published version, newer than the launcher's own; it is written only
+// then. Anything else refuses the update with one log line, and the launcher runs on.
 #pragma once
 
 #include <stddef.h>
 #include <stdint.h>
 
 #include <string>
+#include <vector>
 
 #include "app/launcher_host.h"
+#include "update/minisign.h"
 
 // The batch file written into the cache directory and run by the application at exit.
 extern const wchar_t kUpdateBatchName[];
@@ -64,16 +70,26 @@ public:
     // Requests the version file (kind 6).
     void StartCheck();
 
-    // An answer of kind 6 or 7; other kinds are ignored. body[0 .. length) is all there is.
+    // An answer of kind 6, 7 or 8; other kinds are ignored. body[0 .. length) is all there is.
     // Runs on whichever thread dispatches the HTTP client's answers.
     void OnAnswer(uint32_t kind, bool success, const uint8_t* body, size_t length);
 
 private:
     void OnVersionFile(bool success, const uint8_t* body, size_t length);
     void OnNewLauncher(bool success, const uint8_t* body, size_t length);
+    void OnSignature(bool success, const uint8_t* body, size_t length);
+    std::string SignatureAddress() const;
+    // Why the update is not installed, logged as one line.
+    void LogRefusal(const std::string& reason) const;
+    // Writes the new executable and the batch, and asks for the exit.
+    void Install(const uint8_t* body, size_t length);
 
     LauncherHost& host_;
     std::string versionPath_;
     std::string serverName_;
     int32_t serverPort_;
+    VersionNumber published_ = {0, 0};
+    MinisignPublicKey updateKey_ = {};
+    // The new executable while its signature is on its way.
+    std::vector<uint8_t> unverifiedLauncher_;
 };

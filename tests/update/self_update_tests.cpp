@@ -1,7 +1,7 @@
 // The self-update: server addresses, version numbers and the batch text on their own;
 // then the whole check against the HTTP test server through the real HTTP client, with
-// a host that routes answers back the way the application does; and the batch run by
-// the system's own cmd.
+// a host that routes answers back the way the application does, unsigned and signed with
+// minisign keys made at build time; and the batch run by the system's own cmd.
 #include <winsock2.h>
 #include <windows.h>
 
@@ -14,14 +14,17 @@
 
 #include "app/launcher_host.h"
 #include "framework/paths.h"
+#include "ravlib/log.h"
 #include "support/test_support.h"
 #include "update/http_client.h"
 #include "update/version_checker.h"
 
+using testing_support::FixturePath;
 using testing_support::FromUtf8;
 using testing_support::PublishOnHttpServer;
 using testing_support::ReadFileBytes;
 using testing_support::TempDir;
+using testing_support::ToUtf8;
 using testing_support::WriteFileBytes;
 
 namespace {
@@ -48,6 +51,32 @@ std::wstring ModulePath() {
     const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
     return std::wstring(path, length);
 }
+
+// The self-update's lines logged while it exists (the HTTP client logs lines of its own).
+class LogRecorder {
+public:
+    LogRecorder() { ravlib::SetLogSink(Record); }
+    ~LogRecorder() {
+        ravlib::SetLogSink(nullptr);
+        lines_.clear();
+    }
+    const std::vector<std::wstring>& lines() const { return lines_; }
+    std::string text() const {
+        std::string all;
+        for (const std::wstring& line : lines_) all += ToUtf8(line) + "\n";
+        return all;
+    }
+
+private:
+    static int Record(int, const wchar_t* text, int length) {
+        if (wcsncmp(text, L"self-update", 11) == 0) lines_.emplace_back(text, static_cast<size_t>(length));
+        return 0;
+    }
+    static std::vector<std::wstring> lines_;
+};
+std::vector<std::wstring> LogRecorder::lines_;
+
+std::string SignedFixture(const std::wstring& name) { return Text(ReadFileBytes(FixturePath(L"signed_update/" + name))); }
 
 // Whether WM_QUIT was posted to this thread; takes it off the queue.
 bool TakeQuitMessage() {
@@ -225,7 +254,8 @@ private:
     static void OnRequestDone(void* user, CCurlHttpResponse* response) {
         TestHost* self = static_cast<TestHost*>(user);
         const uint32_t kind = static_cast<uint32_t>(response->GetRequest()->GetTag());
-        if ((kind == kDownloadVersionFile || kind == kDownloadNewLauncher) && self->checker_)
+        if ((kind == kDownloadVersionFile || kind == kDownloadNewLauncher || kind == kDownloadUpdateSignature) &&
+            self->checker_)
             self->checker_->OnAnswer(kind, response->GetSuccess(), response->GetBody(), response->GetBodyLength());
         --self->pending_;
     }
@@ -263,12 +293,12 @@ protected:
     };
     // The new executable is fetched from exeUrl, or from /<folder>/dl/Launcher.exe.
     Run Check(const std::wstring& cacheDirectory, const std::string& folder, const std::string& localVersion,
-              const std::string& server = "127.0.0.1", std::string exeUrl = "") {
+              const std::string& server = "127.0.0.1", std::string exeUrl = "", const std::string& updateKey = "") {
         if (exeUrl.empty()) exeUrl = "/" + folder + "/dl/Launcher.exe";
         TestHost host(cacheDirectory);
         EXPECT_TRUE(host.Configure("server=" + server + "\nport=" + std::to_string(ServerPort()) +
                                    "\nversion=" + localVersion + "\nversionUrl=/" + folder +
-                                   "/version.txt\nexeUrl=" + exeUrl + "\n"));
+                                   "/version.txt\nexeUrl=" + exeUrl + "\nupdateKey=" + updateKey + "\n"));
         const LauncherSettings& s = host.config().settings();
         VersionChecker checker(host, s.server, s.port, s.versionUrl);
         host.SetChecker(&checker);
@@ -341,6 +371,76 @@ TEST_F(SelfUpdateTest, NewerPublishedVersionInstallsTheExecutableThroughTheBatch
                                                   cache.path(), launcher),
                                  &expected));
         EXPECT_EQ(Text(ReadFileBytes(cache.path() + L"Launcher_update.bat")), expected);
+    }
+}
+
+// With an updateKey the executable is installed only when its signature verifies with
+// that key and names the published version; otherwise nothing is written, the launcher
+// is not asked to end, and one log line says why.
+TEST_F(SelfUpdateTest, SignedUpdateIsInstalledOnlyWhenItsSignatureHoldsUp) {
+    const std::string releaseKey = SignedFixture(L"update_key.txt");
+    const std::string exe = SignedFixture(L"Launcher_new.exe");
+    ASSERT_FALSE(exe.empty());
+    std::string tampered = exe;
+    tampered[tampered.size() / 2] ^= 0x01;
+    struct Case {
+        const char* folder;
+        const wchar_t* signature;  // null: none published (404)
+        bool tamper;
+        std::string updateKey;
+        const wchar_t* logged;
+    } cases[] = {
+        {"signed", L"genuine.minisig", false, releaseKey, L"self-update to 1.12: signature verified with key id "},
+        {"signed_legacy", L"legacy.minisig", false, releaseKey, L"self-update to 1.12: signature verified"},
+        {"tampered", L"genuine.minisig", true, releaseKey, L"the signature does not match the executable"},
+        {"unsigned", nullptr, false, releaseKey, L"no signature could be fetched from http://127.0.0.1:"},
+        {"other_key", L"other_key.minisig", false, releaseKey, L"the signature was made with another key (key id "},
+        {"rolled_back", L"older.minisig", false, releaseKey, L"the executable is signed as version 1.10"},
+        {"own_version", L"same_as_own.minisig", false, releaseKey, L"the executable is signed as version 1.11"},
+        {"later_than_published", L"later.minisig", false, releaseKey, L"the executable is signed as version 1.13"},
+        {"no_version", L"no_version.minisig", false, releaseKey, L"trusted comment names no version"},
+        {"key_cut_short", L"genuine.minisig", false, releaseKey.substr(0, releaseKey.size() - 4),
+         L"the package's updateKey is not a minisign public key"},
+        {"key_file_comment", L"genuine.minisig", false, "untrusted comment: minisign public key 0123456789ABCDEF",
+         L"the package's updateKey is not a minisign public key"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.folder);
+        const std::string folder = c.folder;
+        ASSERT_TRUE(PublishOnHttpServer(folder + "/version.txt", "1.12"));
+        ASSERT_TRUE(PublishOnHttpServer(folder + "/dl/Launcher.exe", c.tamper ? tampered : exe));
+        if (c.signature) {
+            ASSERT_TRUE(PublishOnHttpServer(folder + "/dl/Launcher.exe.minisig", SignedFixture(c.signature)));
+        }
+        const bool keyDecodes = c.updateKey == releaseKey;
+        const bool installed = wcsstr(c.logged, L"signature verified") != nullptr;
+
+        TempDir cache;
+        LogRecorder log;
+        Run run = Check(cache.path(), folder, "1.11", "127.0.0.1", "", c.updateKey);
+
+        ASSERT_EQ(log.lines().size(), 1u) << log.text();
+        EXPECT_NE(log.lines()[0].find(L"self-update to 1.12"), std::wstring::npos) << log.text();
+        EXPECT_NE(log.lines()[0].find(c.logged), std::wstring::npos) << log.text();
+        std::vector<uint32_t> kinds;
+        for (const SentRequest& sent : run.sent) kinds.push_back(sent.kind);
+        if (!keyDecodes) {
+            // Nothing is fetched that could not be checked.
+            EXPECT_EQ(kinds, std::vector<uint32_t>{kDownloadVersionFile});
+        } else {
+            ASSERT_EQ(kinds, (std::vector<uint32_t>{kDownloadVersionFile, kDownloadNewLauncher, kDownloadUpdateSignature}));
+            EXPECT_EQ(run.sent[2].address, ExeAddress(folder) + ".minisig");
+        }
+        EXPECT_EQ(run.runUpdateBatch, installed);
+        EXPECT_EQ(run.quitPosted, installed);
+        const std::vector<std::wstring> files = FilesIn(cache.path());
+        if (!installed) {
+            EXPECT_TRUE(files.empty());
+            continue;
+        }
+        ASSERT_EQ(files.size(), 2u);
+        EXPECT_EQ(files[1], L"Launcher_update.bat");
+        EXPECT_EQ(Text(ReadFileBytes(cache.path() + files[0])), exe);
     }
 }
 
