@@ -11,6 +11,7 @@ import re
 from dataclasses import dataclass
 
 import launcher_ini as ini
+import minisign_format
 
 CONFIG = "config/cg.txt"
 LOGIN_SKIN = "config/main1.png"
@@ -149,6 +150,7 @@ def check_config(doc, entries):
 
     if has_global:
         _check_keys(doc, "global", ini.GLOBAL_KEYS, findings)
+    findings += _check_update_key(doc, g)
 
     # Only the sections that exist are looked at one by one: a count may be
     # huge, and every missing section reads as defaults.
@@ -186,6 +188,25 @@ def check_config(doc, entries):
 
     findings += _check_images(doc, g, lists, entries)
     return findings
+
+
+def _check_update_key(doc, g):
+    """An updateKey must be a minisign public key; without one, updates are unsigned."""
+    entry = doc.entry("global", "updateKey")
+    key = ini.stored_text(g["updateKey"], ini.GLOBAL[ini.fold("updateKey")].width)
+    if key:
+        try:
+            minisign_format.parse_public_key(key)
+        except minisign_format.FormatError as e:
+            return [Finding("error", "updateKey is not a minisign public key (%s), so the launcher "
+                            "would refuse every update; write the second line of the signing "
+                            "key's .pub file" % e, entry.line)]
+        return []
+    if g["server"] and g["versionUrl"]:
+        return [Finding("warning", "there is no updateKey: updates are not signed, and the "
+                        "launcher installs whatever executable the update server answers "
+                        "(see tools/README.md, signing a release)", entry.line if entry else None)]
+    return []
 
 
 def _missing_sections(numbered, count, present):

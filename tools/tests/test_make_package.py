@@ -1,6 +1,7 @@
 """Tests of the package tool: the configuration reader, the checks, appending
 to PE executables, and the demo package with its drawn skins."""
 
+import base64
 import contextlib
 import io
 import os
@@ -346,6 +347,31 @@ class CheckTest(unittest.TestCase):
                           "config/3_n.png"])
         self.assertEqual([m[:7] for m in found if "_blank" in m], ["[link3]"])
 
+    def test_update_key(self):
+        key = base64.b64encode(b"Ed" + bytes(range(8)) + b"\x07" * 32)
+        server = b"server=update.example\nversionUrl=/v.txt\n"
+        cases = [
+            (server + b"updateKey=" + key, None),
+            (server + b"updateKey = " + key + b"  ", None),
+            (server, ("warning", "updates are not signed")),
+            (server + b"updateKey=", ("warning", "updates are not signed")),
+            (b"", None),  # no self-update configured
+            (server + b"updateKey=" + key[:-1], ("error", "not base64 of 42 bytes")),
+            (server + b"updateKey=" + base64.b64encode(b"ED" + bytes(range(8)) + b"\x07" * 32),
+             ("error", "not an Ed25519 minisign key")),
+            (server + b"updateKey=untrusted comment: minisign public key 1234", ("error", "not base64")),
+        ]
+        for lines, expected in cases:
+            with self.subTest(lines=lines):
+                found = [(f.level, f.message) for f in findings(entries(self.config(b"linkCount=1\n" + lines)))
+                         if "updateKey" in f.message]
+                if expected is None:
+                    self.assertEqual(found, [])
+                else:
+                    self.assertEqual(len(found), 1, found)
+                    self.assertEqual(found[0][0], expected[0])
+                    self.assertIn(expected[1], found[0][1])
+
     def test_demo_package_is_clean(self):
         out = tempfile.mkdtemp()
         self.addCleanup(shutil.rmtree, out)
@@ -354,7 +380,10 @@ class CheckTest(unittest.TestCase):
         for folder in (DEMO_PACKAGE, out):
             for name, path in make_package.collect([folder]).items():
                 files[name] = read_file(path)
-        self.assertEqual([str(f) for f in findings(files)], [])
+        # The demo signs its update with a key made for its run, put in at run time.
+        found = findings(files)
+        self.assertEqual([f.level for f in found], ["warning"], [str(f) for f in found])
+        self.assertIn("updates are not signed", found[0].message)
         g = ini.read_globals(ini.parse(files["config/cg.txt"]))
         self.assertEqual((g["linkCount"], g["picCount"], g["gameButtonCount"], g["menuCount"]),
                          (7, 19, 10, 3))
