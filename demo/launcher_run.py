@@ -226,6 +226,7 @@ class Launcher:
         self.exe = exe
         self.folder = os.path.dirname(os.path.abspath(exe))
         self.report = report
+        self.log = log
         self.started = time.time()
         env = wine_environment({"FLASH_STANDIN_REPORT": windows_path(report),
                                 "LAUNCHER_LOG": windows_path(log),
@@ -240,6 +241,14 @@ class Launcher:
 
     def events(self, kind=None):
         return [e for e in read_json_lines(self.report) if kind is None or e["event"] == kind]
+
+    def log_lines(self):
+        """The lines the launcher logged (LAUNCHER_LOG)."""
+        try:
+            with open(self.log, encoding="utf-8", errors="replace") as f:
+                return f.read().splitlines()
+        except FileNotFoundError:
+            return []
 
     def wait_event(self, kind, timeout):
         def seen():

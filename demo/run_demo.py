@@ -3,12 +3,16 @@
 
     run_demo.py --build build/x86_64 --out build/x86_64/demo
 
-Publishes the demo movie and demo/content, starts demo/servers.py, builds a Launcher.exe
-whose package starts straight with the game address given on its command line and asks
-the demo update server for its version, registers the Flash stand-in in the Wine prefix,
-runs Launcher.exe with the game page's address, takes a screenshot of the update dialog
-and of the game window, lets the demo movie end the game, stops the servers and prints
-what happened. Wine runs with the WINEPREFIX and DISPLAY of the environment.
+Publishes the demo movie and demo/content, makes a minisign key for this run only (no
+password, in the run's folder), starts demo/servers.py, builds a Launcher.exe whose
+package starts straight with the game address given on its command line, asks the demo
+update server for its version and carries the run's key as its updateKey, registers the
+Flash stand-in in the Wine prefix, runs Launcher.exe with the game page's address, takes
+a screenshot of the update dialog and of the game window and lets the demo movie end the
+game. Then the self-update: a second set of servers offers a newer version, signed with
+the run's key, and a second Launcher.exe checks the signature and installs it through
+its batch. Stops the servers and prints what happened. Wine runs with the WINEPREFIX and
+DISPLAY of the environment.
 """
 
 import argparse
@@ -18,9 +22,64 @@ import sys
 import time
 
 import launcher_run as run
+from minisign_cli import SigningKey
 
 # The game window stays this long after the movie is done, for the screenshot and a look.
 QUIT_AFTER_MS = 6000
+LAUNCHER_VERSION = "1.11"  # of demo/package/config/cg.txt
+UPDATE_VERSION = "1.12"
+CONFIG = os.path.join(run.PACKAGE, "config", "cg.txt")
+
+
+def flash_vars(run_dir, quit_after_ms):
+    local_dir = run.windows_path(os.path.join(run_dir, *run.SPID)) + "\\"
+    return "serverId=1&account=demo&localDir=%s&resBase={cdnUrl}&quitAfter=%d" % (local_dir, quit_after_ms)
+
+
+def self_update(build, out, content, key):
+    """A launcher against servers that offer UPDATE_VERSION signed with key: it must verify
+    the signature, and its batch must replace it with the new executable (update_marker.exe
+    of the test build, which notes that it was started) and start that. Lines for the
+    summary."""
+    marker = os.path.join(build, "tests", "update", "update_marker.exe")
+    if not os.path.isfile(marker):
+        raise run.RunError("%s is missing (the x86_64 build makes it)" % marker)
+    work = os.path.join(out, "update")
+    run_dir = os.path.join(work, "run")
+    new_exe = os.path.join(work, "Launcher_new.exe")
+    os.makedirs(work)
+    shutil.copyfile(marker, new_exe)
+    key.sign(new_exe, "version:" + UPDATE_VERSION)
+    servers = run.Servers(os.path.join(work, "servers"), content, CONFIG, flash_vars(run_dir, 0),
+                          version=UPDATE_VERSION, exe=new_exe)
+    try:
+        exe = os.path.join(run_dir, "Launcher.exe")
+        run.build_launcher(os.path.join(build, "Launcher.exe"), os.path.join(build, "demo_skins"), exe,
+                           {"firstUrl": "1", "port": str(servers.ports["update"]), "updateKey": key.public}, work)
+        print("== Launcher.exe %s, with version %s on the update server" % (servers.urls["game_page"], UPDATE_VERSION))
+        launcher = run.Launcher(exe, servers.urls["game_page"], os.path.join(work, "movie-report.jsonl"),
+                                os.path.join(work, "launcher.log"), servers.urls["ip_page"])
+        launcher.wait_exit(120)
+        with open(new_exe, "rb") as f:
+            wanted = f.read()
+
+        def replaced():
+            with open(exe, "rb") as f:
+                return f.read() == wanted
+        run.wait_for("the update batch to replace Launcher.exe", replaced, 60)
+        run.wait_for("the new Launcher.exe to start", lambda: os.path.exists(os.path.join(run_dir, "started.txt")), 60)
+    finally:
+        servers.stop()
+    verified = [line for line in launcher.log_lines() if "signature verified" in line]
+    if not verified:
+        raise run.RunError("the launcher logged no verified signature: %s" % launcher.log_lines())
+    fetched = [r["path"] for r in servers.requests("update") if r["status"] == 200]
+    return ["== self-update to %s, signed with the run's key %s (%s)" % (UPDATE_VERSION, key.key_id,
+                                                                           os.path.relpath(key.public_file)),
+            "  fetched from the update server: " + ", ".join(fetched),
+            "  the update's signature was verified; the launcher logged: "
+            + verified[0][verified[0].index("self-update"):],
+            "  the batch replaced %s with the new executable, which started" % os.path.relpath(exe)]
 
 
 def summary(servers, launcher, shots):
@@ -63,18 +122,19 @@ def main(argv=None):
     movie = os.path.join(out, "demo.swf")
     run.make_movie(movie)
     content = os.path.join(out, "content")
-    run.publish(movie, os.path.join(run.PACKAGE, "config", "cg.txt"), content)
+    run.publish(movie, CONFIG, content)
+    key = SigningKey(os.path.join(out, "key"))
+    print("== a minisign key for this run: %s" % key.key_id)
 
-    local_dir = run.windows_path(os.path.join(run_dir, *run.SPID)) + "\\"
-    flash_vars = "serverId=1&account=demo&localDir=%s&resBase={cdnUrl}&quitAfter=%d" % (local_dir, QUIT_AFTER_MS)
-    servers = run.Servers(os.path.join(out, "servers"), content, os.path.join(run.PACKAGE, "config", "cg.txt"),
-                          flash_vars, version="1.11")
+    servers = run.Servers(os.path.join(out, "servers"), content, CONFIG, flash_vars(run_dir, QUIT_AFTER_MS),
+                          version=LAUNCHER_VERSION)
     registered = False
     launcher = None
+    update = []
     try:
         exe = os.path.join(run_dir, "Launcher.exe")
         run.build_launcher(os.path.join(build, "Launcher.exe"), os.path.join(build, "demo_skins"), exe,
-                           {"firstUrl": "1", "port": str(servers.ports["update"])}, out)
+                           {"firstUrl": "1", "port": str(servers.ports["update"]), "updateKey": key.public}, out)
         run.use_chinese_font()
         run.register_standin(dll)
         registered = True
@@ -93,6 +153,7 @@ def main(argv=None):
         time.sleep(0.5)
         run.screenshot(shots[1])
         launcher.wait_exit(QUIT_AFTER_MS / 1000 + 30)
+        update = self_update(build, out, content, key)
     except run.RunError as e:
         failure = os.path.join(out, "shots", "failure.png")
         run.screenshot(failure)
@@ -103,6 +164,7 @@ def main(argv=None):
             run.register_standin(dll, unregister=True)
         printed = servers.stop()
     print(summary(servers, launcher, shots))
+    print("\n".join(update))
     print(printed.strip())
     return 0
 

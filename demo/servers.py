@@ -13,7 +13,9 @@ free unless given):
            archive, game frame, resources) by relative path, any query ignored;
            /notice answers the asynchronous notice
   update   the version file at the versionUrl path and the new executable at the exeUrl
-           path (paths from --config or the options; each only when given)
+           path (paths from --config or the options; each only when given), and the
+           executable's minisign signature at that path + ".minisig" when a file
+           <exe>.minisig lies beside the given executable
   ip       a what-is-my-IP page: the caller's address in "[...]" on line 3
 Every server also answers /__stats with the counts of all four (JSON).
 
@@ -249,9 +251,12 @@ def url_path(value, what):
     return text
 
 
+SIGNATURE_SUFFIX = ".minisig"
+
+
 def update_files(args, doc):
-    """{"version" and/or "exe": (path, bytes, content type)}: what the update server
-    offers."""
+    """{"version", "exe" and/or "signature": (path, bytes, content type)}: what the update
+    server offers."""
     def configured(option, key):
         if option:
             return option
@@ -270,6 +275,9 @@ def update_files(args, doc):
             raise Failure("--exe needs --exe-path or a --config with exeUrl")
         files["exe"] = (url_path(exe_path, "the executable path"),
                         read_file(args.exe, "the new executable"), "application/octet-stream")
+        if os.path.isfile(args.exe + SIGNATURE_SUFFIX):
+            files["signature"] = (files["exe"][0] + SIGNATURE_SUFFIX,
+                                  read_file(args.exe + SIGNATURE_SUFFIX, "the signature"), "text/plain")
     if len({path for path, _, _ in files.values()}) < len(files):
         raise Failure("the version file and the executable have the same path")
     return files
@@ -308,7 +316,8 @@ def parse_args(argv):
                         "{cdnUrl} stands for the content server's address)")
     p.add_argument("--version", help="the published version (text of the version file)")
     p.add_argument("--version-path", help="path of the version file (default: versionUrl)")
-    p.add_argument("--exe", help="the new executable the update server offers")
+    p.add_argument("--exe", help="the new executable the update server offers (with its "
+                                 "signature when <exe>.minisig exists)")
     p.add_argument("--exe-path", help="path of the new executable (default: exeUrl)")
     p.add_argument("--public-ip", help="the address the IP page reports (default: the caller's)")
     p.add_argument("--ports-file", help="where to write the ports and addresses (JSON)")

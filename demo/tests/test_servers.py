@@ -104,6 +104,8 @@ class DemoServerTests(unittest.TestCase):
         cls.new_exe = os.path.join(d, "Launcher_new.exe")
         with open(cls.new_exe, "wb") as f:
             f.write(b"MZ new launcher")
+        with open(cls.new_exe + ".minisig", "wb") as f:
+            f.write(b"untrusted comment: signature\n")
         cls.servers = Servers(d, "--content", cls.content, "--config", CONFIG,
                               "--version", "1.12", "--exe", cls.new_exe,
                               "--public-ip", "203.0.113.7", "--time-limit", 600,
@@ -171,6 +173,8 @@ class DemoServerTests(unittest.TestCase):
         self.assertEqual(get(self.urls["version"]), (200, b"1.12"))
         self.assertTrue(self.urls["exe"].endswith("/client/chn1/Launcher_new.exe"))
         self.assertEqual(get(self.urls["exe"]), (200, b"MZ new launcher"))
+        self.assertEqual(self.urls["signature"], self.urls["exe"] + ".minisig")
+        self.assertEqual(get(self.urls["signature"]), (200, b"untrusted comment: signature\n"))
         status, page = get(self.urls["ip_page"])
         self.assertEqual(status, 200)
         line = page.decode().splitlines()[2]

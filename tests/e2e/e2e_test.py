@@ -4,7 +4,8 @@ Flash stand-in playing the demo movie.
 Run 1 starts with an empty cache: every resource the movie asks for must reach it through
 the local server with the published bytes, and the cache must hold each one scrambled.
 Run 2, in the same folder, must serve them from the cache: the content server sees no
-request for a resource. Run 3 finds version 1.12 on the update server: once the launcher
+request for a resource. Run 3 finds version 1.12 on the update server, signed with a
+minisign key made for the run whose public key the package carries: once the launcher
 has ended, its update batch must have replaced Launcher.exe with the new executable and
 started it.
 
@@ -33,6 +34,7 @@ REPO = os.path.dirname(os.path.dirname(HERE))
 sys.path.insert(0, os.path.join(REPO, "demo"))
 
 import launcher_run as run  # noqa: E402
+from minisign_cli import SigningKey  # noqa: E402
 
 CONFIG = os.path.join(run.PACKAGE, "config", "cg.txt")
 RUN_TIMEOUT = 120
@@ -86,7 +88,7 @@ class WineSession:
 class Rig:
     """Published content, servers and a packaged launcher in a folder of their own."""
 
-    def __init__(self, work, flash_vars_extra="", version="1.11", new_exe=None, pad=0):
+    def __init__(self, work, flash_vars_extra="", version="1.11", new_exe=None, pad=0, update_key=None):
         self.work = work
         os.makedirs(work, exist_ok=True)
         movie = os.path.join(work, "demo.swf")
@@ -100,8 +102,10 @@ class Rig:
         self.servers = run.Servers(os.path.join(work, "servers"), self.content, CONFIG, flash_vars,
                                    version=version, exe=new_exe, time_limit=600)
         self.exe = os.path.join(self.run_dir, "Launcher.exe")
-        run.build_launcher(environment_path("E2E_LAUNCHER"), environment_path("E2E_SKINS"), self.exe,
-                           {"firstUrl": "1", "port": str(self.servers.ports["update"])}, work)
+        values = {"firstUrl": "1", "port": str(self.servers.ports["update"])}
+        if update_key:
+            values["updateKey"] = update_key
+        run.build_launcher(environment_path("E2E_LAUNCHER"), environment_path("E2E_SKINS"), self.exe, values, work)
         self.runs = 0
 
     def start(self):
@@ -199,13 +203,19 @@ class EndToEnd(unittest.TestCase):
         self.assertNotIn("hashdict.zip", content)
         self.assertIn("hashkey.txt", content)
 
-    def test_a_newer_version_replaces_the_executable_through_the_batch(self):
-        rig = Rig(os.path.join(self.work, "update"), version="1.12", new_exe=self.new_exe)
+    def test_a_newer_signed_version_replaces_the_executable_through_the_batch(self):
+        work = os.path.join(self.work, "update")
+        key = SigningKey(os.path.join(work, "key"))
+        new_exe = os.path.join(work, "Launcher_new.exe")
+        shutil.copyfile(self.new_exe, new_exe)
+        key.sign(new_exe, "version:1.12")
+        rig = Rig(work, version="1.12", new_exe=new_exe, update_key=key.public)
         self.addCleanup(rig.stop)
         launcher, requests = rig.launch()
         update = [r["path"] for r in requests if r["server"] == "update"]
-        self.assertEqual(update, ["/client/chn1/version.txt", "/client/chn1/Launcher_new.exe"])
-        with open(self.new_exe, "rb") as f:
+        self.assertEqual(update, ["/client/chn1/version.txt", "/client/chn1/Launcher_new.exe",
+                                  "/client/chn1/Launcher_new.exe.minisig"])
+        with open(new_exe, "rb") as f:
             wanted = f.read()
 
         def replaced():
