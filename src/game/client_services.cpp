@@ -27,7 +27,8 @@ const UINT kQuestionFlags = MB_OKCANCEL | MB_DEFBUTTON2 | MB_SYSTEMMODAL | MB_TA
 
 // The address page is small; a page that goes on beyond this is not one.
 const size_t kMaxIpPageBytes = 64 * 1024;
-const DWORD kIpPageTimeoutMs = 10000;
+// The whole request, from opening the page to its last byte: the game window waits for it.
+const DWORD kIpPageDeadlineMs = 10000;
 
 class InternetHandle {
 public:
@@ -119,6 +120,27 @@ bool FindBracketedAddress(const std::string& line, std::string* address) {
     return true;
 }
 
+// kIpFound with the bracketed text of a line when it is an address; else kIpNotOnPage.
+int32_t AcceptAddress(const std::string& found, std::string* address) {
+    if (!IsDottedIpv4(found.data(), found.size())) {
+        return kIpNotOnPage;
+    }
+    *address = found;
+    return kIpFound;
+}
+
+// Milliseconds left until deadline (a GetTickCount64 value), 0 once it has passed.
+DWORD RemainingMs(ULONGLONG deadline) {
+    const ULONGLONG now = GetTickCount64();
+    return now < deadline ? static_cast<DWORD>(deadline - now) : 0;
+}
+
+// Both time-outs of a handle: no single wait may outlast what is left of the deadline.
+void SetTimeouts(HINTERNET handle, DWORD milliseconds) {
+    InternetSetOptionW(handle, INTERNET_OPTION_CONNECT_TIMEOUT, &milliseconds, sizeof milliseconds);
+    InternetSetOptionW(handle, INTERNET_OPTION_RECEIVE_TIMEOUT, &milliseconds, sizeof milliseconds);
+}
+
 // config.ini for an executable directory that ends with a backslash; false when the path
 // would not fit MAX_PATH.
 bool ConfigIniPath(const wchar_t* directory, const wchar_t* desktop, std::wstring* path) {
@@ -137,6 +159,23 @@ bool ConfigIniPath(const wchar_t* directory, const wchar_t* desktop, std::wstrin
 }
 
 }  // namespace
+
+bool IsDottedIpv4(const char* text, size_t length) {
+    size_t parts = 0;
+    size_t i = 0;
+    while (i < length) {
+        uint32_t value = 0;
+        size_t digits = 0;
+        for (; i < length && text[i] >= '0' && text[i] <= '9'; ++i) {
+            if (++digits > 3) return false;
+            value = value * 10 + static_cast<uint32_t>(text[i] - '0');
+        }
+        if (digits == 0 || value > 255 || ++parts > 4) return false;
+        if (i == length) break;
+        if (text[i] != '.' || ++i == length) return false;
+    }
+    return parts == 4;
+}
 
 std::string FormatMacAddress(const uint8_t address[6]) {
     char text[18];
@@ -179,14 +218,13 @@ ClientInfo CClientServices::CollectClientInfo() const {
 }
 
 int32_t CClientServices::GetExternalIp(std::string* address) const {
+    const ULONGLONG deadline = GetTickCount64() + kIpPageDeadlineMs;
     InternetHandle session(
         InternetOpenW(ProgramName(executablePath_).c_str(), INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
     if (session.get() == nullptr) {
         return kIpPageUnreachable;
     }
-    DWORD timeout = kIpPageTimeoutMs;
-    InternetSetOptionW(session.get(), INTERNET_OPTION_CONNECT_TIMEOUT, &timeout, sizeof timeout);
-    InternetSetOptionW(session.get(), INTERNET_OPTION_RECEIVE_TIMEOUT, &timeout, sizeof timeout);
+    SetTimeouts(session.get(), kIpPageDeadlineMs);
     // The address must be today's, never a cached page.
     const DWORD flags = INTERNET_FLAG_TRANSFER_ASCII | INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE |
                         INTERNET_FLAG_NO_UI;
@@ -194,24 +232,46 @@ int32_t CClientServices::GetExternalIp(std::string* address) const {
     if (page.get() == nullptr || !IsSuccessStatus(page.get())) {
         return kIpPageUnreachable;
     }
+    // A read waits for all the bytes it asks for, so each asks only for what has arrived;
+    // a page that trickles in is cut off at the deadline.
     std::string line;
     size_t total = 0;
     char chunk[4096];
-    DWORD received = 0;
-    while (total < kMaxIpPageBytes && InternetReadFile(page.get(), chunk, sizeof chunk, &received) && received > 0) {
+    for (;;) {
+        const DWORD remaining = RemainingMs(deadline);
+        if (remaining == 0) {
+            return kIpPageUnreachable;
+        }
+        SetTimeouts(page.get(), remaining);
+        DWORD available = 0;
+        if (!InternetQueryDataAvailable(page.get(), &available, 0, 0)) {
+            return kIpPageUnreachable;
+        }
+        if (available == 0 || total >= kMaxIpPageBytes) {
+            break;
+        }
+        DWORD received = 0;
+        if (!InternetReadFile(page.get(), chunk, available < sizeof chunk ? available : sizeof chunk, &received)) {
+            return kIpPageUnreachable;
+        }
+        if (received == 0) {
+            break;
+        }
         total += received;
         for (DWORD i = 0; i < received; ++i) {
             if (chunk[i] != '\n') {
                 line += chunk[i];
                 continue;
             }
-            if (FindBracketedAddress(line, address)) {
-                return kIpFound;
+            std::string found;
+            if (FindBracketedAddress(line, &found)) {
+                return AcceptAddress(found, address);
             }
             line.clear();
         }
     }
-    return FindBracketedAddress(line, address) ? kIpFound : kIpNotOnPage;
+    std::string found;
+    return FindBracketedAddress(line, &found) ? AcceptAddress(found, address) : kIpNotOnPage;
 }
 
 bool CClientServices::StartNewInstance() const {

@@ -27,6 +27,10 @@ enum : int32_t {
     kIpNotOnPage = -2,
 };
 
+// Whether text[0 .. length) is a dotted IPv4 address: four parts of one to three digits,
+// each at most 255, joined by ".". Nothing else may stand in the client information.
+bool IsDottedIpv4(const char* text, size_t length);
+
 // The six address bytes as "%02x" joined by "-".
 std::string FormatMacAddress(const uint8_t address[6]);
 
@@ -46,8 +50,8 @@ public:
 
     ClientInfo CollectClientInfo() const;
     // The text between the first "[" and the first "]" of the first page line that has
-    // both (empty when "]" comes first): kIpFound with it, kIpPageUnreachable, or
-    // kIpNotOnPage.
+    // both: kIpFound with it when it is a dotted IPv4 address, else kIpNotOnPage;
+    // kIpPageUnreachable when the page cannot be had whole within 10 s.
     int32_t GetExternalIp(std::string* address) const;
 
     // Starts the executable again as a new process, without arguments; not waited for.

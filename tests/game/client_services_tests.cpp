@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <shlobj.h>
+#include <stdio.h>
+#include <string.h>
 #include <wininet.h>
 
 #include <string>
@@ -41,9 +43,13 @@ TEST(ExternalIp, AddressIsTheFirstBracketedTextOfALine) {
         {"<html>\r\n<body>\r\n[198.51.100.2]\r\n", kIpFound, "198.51.100.2"},
         {"no address\nhere either\n", kIpNotOnPage, ""},
         {"", kIpNotOnPage, ""},
-        {"a ] b [ c\n", kIpFound, ""},
-        {"[1.1.1.1\nonly ]\n]2.2.2.2[\n[3.3.3.3]\n", kIpFound, ""},
-        {"x [first] y [second]\n", kIpFound, "first"},
+        // The first line with both brackets decides, and it must hold an address.
+        {"a ] b [ c\n", kIpNotOnPage, ""},
+        {"[1.1.1.1\nonly ]\n]2.2.2.2[\n[3.3.3.3]\n", kIpNotOnPage, ""},
+        {"x [first] y [192.0.2.1]\n", kIpNotOnPage, ""},
+        {"x [192.0.2.1] y [192.0.2.2]\n[192.0.2.3]\n", kIpFound, "192.0.2.1"},
+        // A spoofed page must not reach into the movie's XML.
+        {"[1</string><string>x]\n", kIpNotOnPage, ""},
         {"no newline at the end [192.0.2.9]", kIpFound, "192.0.2.9"},
         {std::string(20000, 'z') + "\n[192.0.2.10]\n", kIpFound, "192.0.2.10"},
     };
@@ -58,6 +64,37 @@ TEST(ExternalIp, AddressIsTheFirstBracketedTextOfALine) {
             EXPECT_EQ(c.address, address) << c.page;
         }
     }
+}
+
+TEST(ExternalIp, OnlyDottedIpv4AddressesPass) {
+    struct Case {
+        const char* text;
+        bool address;
+    } cases[] = {
+        {"0.0.0.0", true},       {"255.255.255.255", true}, {"203.0.113.7", true}, {"01.002.3.4", true},
+        {"256.1.1.1", false},    {"1.1.1.999", false},      {"1.1.1", false},      {"1.1.1.1.1", false},
+        {"1..1.1", false},       {".1.1.1.1", false},       {"1.1.1.1.", false},   {"", false},
+        {"1.1.1.1 ", false},     {" 1.1.1.1", false},       {"1.1.1.0001", false}, {"1.1.1.a", false},
+        {"::1", false},          {"1.1.1.1<", false},       {"-1.1.1.1", false},   {"4294967297.1.1.1", false},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(c.address, IsDottedIpv4(c.text, strlen(c.text))) << c.text;
+    }
+    // The length bounds the text: nothing behind it is read.
+    EXPECT_TRUE(IsDottedIpv4("10.0.0.1999", 8));
+}
+
+// A page that arrives a byte at a time must not hold the game window beyond the deadline:
+// it is cut off there, even though every byte comes well within a single read's time-out.
+TEST(ExternalIp, TricklingPageEndsAtTheDeadline) {
+    ASSERT_NE(0, testing_support::HttpServerPort());
+    ServePage("trickle.txt", std::string(40, '.') + "\n[203.0.113.7]\n");  // 55 bytes, 0.3 s each
+    CClientServices services;
+    services.SetIpPageAddress(PageAddress("__trickle/300/trickle.txt").c_str());
+    const ULONGLONG start = GetTickCount64();
+    std::string address;
+    EXPECT_EQ(kIpPageUnreachable, services.GetExternalIp(&address));
+    printf("trickling page given up after %.1f s\n", (GetTickCount64() - start) / 1000.0);
 }
 
 TEST(ExternalIp, UnreachableOrFailedPagesGiveLoopback) {
@@ -100,8 +137,9 @@ TEST(ClientInfoEvent, CarriesMacAddressPageAddressAndFrom) {
         std::wstring tail;  // the items after the MAC address
     } cases[] = {
         {"a\nb\nip [203.0.113.7]\n", "site7", L"<string>203.0.113.7</string><string>site7</string>"},
-        // An empty address leaves just two items.
-        {"a\nb\n]x[\n", "site7", L"<string>site7</string>"},
+        // Text that is not an address never reaches the movie.
+        {"a\nb\n]x[\n", "site7", L"<string>127.0.0.1</string><string>site7</string>"},
+        {"[1</string><string>x]\n", "site7", L"<string>127.0.0.1</string><string>site7</string>"},
         // 17 + 1 + 11 + 1 = 30 bytes before `from`: 33 of its 50 bytes fit into 63.
         {"[203.0.113.7]\n", longFrom, L"<string>203.0.113.7</string><string>" + std::wstring(33, L'f') + L"</string>"},
     };

@@ -7,6 +7,7 @@ listens. Paths:
   /__status/<code>         that status with the body "status <code> page"
   /__redirect/<path>       302 to /<path>
   /__slow/<ms>/<path>      waits ms milliseconds, then answers /<path>
+  /__trickle/<ms>/<path>   answers /<path> (a file) one byte every ms milliseconds
   /__bytes/<n>             200 with n bytes, byte i = (i * 7 + 3) & 0xFF
   /__raw/<kind>            a damaged answer: truncated, oversized, garbage, empty,
                            badlength, badchunk, hugeheader
@@ -150,7 +151,9 @@ class Handler(BaseHTTPRequestHandler):
             time.sleep(int(parts[2]) / 1000.0)
             path = "/" + "/".join(parts[3:])
             parts = path.split("/")
-        if path.startswith("/__status/"):
+        if path.startswith("/__trickle/") and len(parts) >= 4:
+            self.serve_trickle(int(parts[2]) / 1000.0, "/" + "/".join(parts[3:]))
+        elif path.startswith("/__status/"):
             code = int(parts[2])
             self.answer(code, ("status %d page" % code).encode())
         elif path.startswith("/__redirect/"):
@@ -181,14 +184,36 @@ class Handler(BaseHTTPRequestHandler):
         else:
             self.answer(404, b"no such raw kind")
 
-    def serve_file(self, path):
+    def file_bytes(self, path):
+        """The bytes of a file under the root, or None (a 404 has then been sent)."""
         name = os.path.normpath(path.lstrip("/"))
         full = os.path.join(ROOT, name)
         if name.startswith("..") or os.path.isabs(name) or not os.path.isfile(full):
             self.answer(404, b"file not found")
-            return
+            return None
         with open(full, "rb") as f:
-            self.answer(200, f.read())
+            return f.read()
+
+    def serve_file(self, path):
+        body = self.file_bytes(path)
+        if body is not None:
+            self.answer(200, body)
+
+    def serve_trickle(self, pause, path):
+        body = self.file_bytes(path)
+        if body is None:
+            return
+        self.send_response(200)
+        self.send_header("Content-Length", str(len(body)))
+        self.end_headers()
+        self.wfile.flush()
+        try:
+            for i in range(len(body)):
+                time.sleep(pause)
+                self.wfile.write(body[i:i + 1])
+                self.wfile.flush()
+        except OSError:
+            self.close_connection = True
 
 
 class Server(ThreadingHTTPServer):
