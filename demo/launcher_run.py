@@ -122,20 +122,30 @@ def build_launcher(plain_exe, skins, out_exe, values, work):
     return config
 
 
-def use_chinese_font():
-    """Windows' Chinese dialog text falls back to SimSun: the prefix takes the system's
-    WenQuanYi font for it (once per prefix, as the tests' Wine wrapper does)."""
+# What every prefix of ours holds, as the tests' Wine wrapper sets it: Chinese dialog
+# text (which falls back to SimSun) in the system's WenQuanYi font, and unmanaged windows
+# (Wine's X11 driver otherwise waits up to 2 s for a window manager, which Xvfb lacks,
+# each time a window is hidden).
+PREFIX_SETTINGS = (
+    (r"HKCU\Software\Wine\Fonts\Replacements", "SimSun", "WenQuanYi Micro Hei"),
+    (r"HKCU\Software\Wine\X11 Driver", "Managed", "N"),
+)
+
+
+def apply_prefix_settings():
+    """Writes PREFIX_SETTINGS into the prefix once."""
     prefix = os.environ.get("WINEPREFIX")
     if not prefix:
         return
-    marker = os.path.join(prefix, ".launcher-fonts")
+    marker = os.path.join(prefix, ".launcher-settings")
     if os.path.exists(marker):
         return
-    result = subprocess.run([WINE, "reg", "add", r"HKCU\Software\Wine\Fonts\Replacements", "/v", "SimSun",
-                             "/t", "REG_SZ", "/d", "WenQuanYi Micro Hei", "/f"], env=wine_environment(),
-                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    if result.returncode == 0:
-        open(marker, "w").close()
+    for key, name, value in PREFIX_SETTINGS:
+        result = subprocess.run([WINE, "reg", "add", key, "/v", name, "/t", "REG_SZ", "/d", value, "/f"],
+                                env=wine_environment(), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        if result.returncode != 0:
+            return
+    open(marker, "w").close()
 
 
 def register_standin(dll, unregister=False):

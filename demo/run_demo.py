@@ -135,7 +135,7 @@ def main(argv=None):
         exe = os.path.join(run_dir, "Launcher.exe")
         run.build_launcher(os.path.join(build, "Launcher.exe"), os.path.join(build, "demo_skins"), exe,
                            {"firstUrl": "1", "port": str(servers.ports["update"]), "updateKey": key.public}, out)
-        run.use_chinese_font()
+        run.apply_prefix_settings()
         run.register_standin(dll)
         registered = True
 

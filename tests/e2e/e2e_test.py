@@ -72,7 +72,7 @@ class WineSession:
         subprocess.run([run.WINE, "wineboot", "-i"], env=env, stdout=subprocess.DEVNULL,
                        stderr=subprocess.DEVNULL, check=False)
         subprocess.run(["wineserver", "-p"], env=env, check=False)
-        run.use_chinese_font()
+        run.apply_prefix_settings()
 
     def close(self):
         subprocess.run(["wineserver", "-k"], env=run.wine_environment(), check=False)
