@@ -236,7 +236,8 @@ void VersionChecker::LogRefusal(const std::string& reason) const {
 }
 
 // A new executable that cannot be written whole, or a batch whose paths the ANSI code
-// page cannot hold, installs nothing: the launcher then runs on unchanged.
+// page cannot hold or that cannot be written, installs nothing and leaves nothing behind:
+// the launcher then runs on unchanged.
 void VersionChecker::Install(const uint8_t* body, size_t length) {
     const std::wstring& cacheDirectory = host_.cacheDirectory();
 
@@ -244,7 +245,6 @@ void VersionChecker::Install(const uint8_t* body, size_t length) {
     snprintf(tick, sizeof tick, "%d", static_cast<int32_t>(GetTickCount()));
     const std::wstring newExe =
         cacheDirectory + WideFromUtf8(tick) + WideFromUtf8(UrlFileName(host_.config().settings().exeUrl));
-    if (!FileSrvSaveFile(newExe.c_str(), body, length)) return;
 
     wchar_t module[MAX_PATH];
     const DWORD moduleLength = GetModuleFileNameW(nullptr, module, MAX_PATH);
@@ -254,7 +254,11 @@ void VersionChecker::Install(const uint8_t* body, size_t length) {
 
     std::string batch;
     if (!AnsiFromWide(BuildUpdateBatch(newExe, launcherName, cacheDirectory, launcherPath), &batch)) return;
-    if (!FileSrvSaveFile((cacheDirectory + kUpdateBatchName).c_str(), batch.data(), batch.size())) return;
+    if (!FileSrvSaveFile(newExe.c_str(), body, length) ||
+        !FileSrvSaveFile((cacheDirectory + kUpdateBatchName).c_str(), batch.data(), batch.size())) {
+        DeleteFileW(newExe.c_str());
+        return;
+    }
 
     host_.SetRunUpdateBatch();
     PostQuitMessage(0);

@@ -484,7 +484,8 @@ TEST_F(SelfUpdateTest, ExecutableThatCannotBeHadWholeInstallsNothing) {
     }
 }
 
-TEST_F(SelfUpdateTest, BatchThatCannotBeCreatedLeavesTheDownloadAndAsksForNoExit) {
+// Every start would otherwise download again and leave one more executable in the cache.
+TEST_F(SelfUpdateTest, BatchThatCannotBeCreatedLeavesNothingAndAsksForNoExit) {
     ASSERT_TRUE(PublishOnHttpServer("blocked/version.txt", "1.12"));
     ASSERT_TRUE(PublishOnHttpServer("blocked/dl/Launcher.exe", "new launcher"));
     ASSERT_TRUE(CreateDirectoryW((cache_.path() + L"Launcher_update.bat").c_str(), nullptr));
@@ -494,9 +495,7 @@ TEST_F(SelfUpdateTest, BatchThatCannotBeCreatedLeavesTheDownloadAndAsksForNoExit
     ASSERT_EQ(run.sent.size(), 2u);
     EXPECT_FALSE(run.runUpdateBatch);
     EXPECT_FALSE(run.quitPosted);
-    std::vector<std::wstring> files = FilesIn(cache_.path());
-    ASSERT_EQ(files.size(), 1u);
-    EXPECT_EQ(Text(ReadFileBytes(cache_.path() + files[0])), "new launcher");
+    EXPECT_TRUE(FilesIn(cache_.path()).empty());
 }
 
 // The batch as the application runs it at exit (its path as the command line, hidden, at
