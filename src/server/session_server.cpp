@@ -73,10 +73,11 @@ bool AppendReplyHead(CDataPacket* packet, const FileRequestContext& request, uin
 }
 
 // One text of a SetAddresses into text[kAddressFieldBytes] and, as UTF-16, into
-// converted[kAddressMaxUnits]; false when it needs more units than that.
+// converted[kAddressMaxUnits]; false when it is longer than either.
 bool ReadAddressField(PacketReader& reader, char* text, wchar_t* converted) {
-    reader.ReadString(text, CSessionClient::kAddressFieldBytes);
-    return MultiByteToWideChar(CP_UTF8, 0, text, -1, converted, CSessionClient::kAddressMaxUnits) != 0;
+    const uint32_t length = reader.ReadString(text, CSessionClient::kAddressFieldBytes);
+    return length < CSessionClient::kAddressFieldBytes &&
+           MultiByteToWideChar(CP_UTF8, 0, text, -1, converted, CSessionClient::kAddressMaxUnits) != 0;
 }
 
 }  // namespace
@@ -85,6 +86,7 @@ bool ReadAddressField(PacketReader& reader, char* text, wchar_t* converted) {
 
 CSessionClient::CSessionClient(CSessionServer* server, uint32_t id) : server_(server), id_(id) {
     localDir_[0] = 0;
+    belowCache_[0] = 0;
     resourceBase_[0] = 0;
 }
 
@@ -121,8 +123,9 @@ void CSessionClient::OnPacket(uint8_t type, PacketReader& reader) {
         HandleGetFile(reader);
 }
 
-void CSessionClient::SetLocalDir(const wchar_t* directory) {
+void CSessionClient::SetLocalDir(const wchar_t* directory, const wchar_t* below) {
     CopyWithTrailing<wchar_t>(localDir_, kLocalDirChars, directory, L'\\');
+    CopyCut<wchar_t>(belowCache_, kLocalDirChars, below);
 }
 
 void CSessionClient::SetResourceBase(const char* address) {
@@ -137,11 +140,31 @@ void CSessionClient::HandleSetAddresses(PacketReader& reader) {
         LogMessage(kLogInfo, L"地址设置error");
         return;
     }
-    LogMessage(kLogInfo, L"本地地址设置为%s", converted);
-    SetLocalDir(converted);
+    ChangeLocalDir(text, converted);
 
     if (!ReadAddressField(reader, text, converted)) {
         LogMessage(kLogError, L"资源地址设置error");
+        return;
+    }
+    ChangeResourceBase(text, converted);
+}
+
+void CSessionClient::ChangeLocalDir(const char* text, const wchar_t* converted) {
+    wchar_t directory[kLocalDirChars];
+    wchar_t below[kLocalDirChars];
+    if (!server_ || !server_->Scope().AcceptDirectory(text, directory, kLocalDirChars, below, kLocalDirChars)) {
+        LogMessage(kLogError, L"refused local directory %s", converted);
+        return;
+    }
+    LogMessage(kLogInfo, L"本地地址设置为%s", converted);
+    SetLocalDir(directory, below);
+}
+
+void CSessionClient::ChangeResourceBase(const char* text, const wchar_t* converted) {
+    const size_t length = strlen(text);
+    const bool fits = length + (length > 0 && text[length - 1] == '/' ? 0 : 1) < kResourceBaseBytes;
+    if (!fits || !server_ || !server_->Scope().AcceptResourceAddress(text)) {
+        LogMessage(kLogError, L"refused resource address %s", converted);
         return;
     }
     LogMessage(kLogInfo, L"资源地址设置为%s", converted);
@@ -163,16 +186,12 @@ void CSessionClient::HandleGetFile(PacketReader& reader) {
     strcpy(address, resourceBase_);
     strcat(address, name);
 
-    if (!IsCacheSafeName(name)) {
+    wchar_t localName[kFieldBytes];
+    if (!ResolveName(name, localName)) {
         LogMessage(kLogError, L"refused file name %hs", name);
         SendRemoteReply(true, L"", address, nullptr, 0, request);
         return;
     }
-
-    wchar_t localName[kFieldBytes];
-    if (MultiByteToWideChar(CP_UTF8, 0, name, -1, localName, kFieldBytes) == 0) localName[0] = 0;
-    for (wchar_t* p = localName; *p; ++p)
-        if (*p == L'/') *p = L'\\';
     wchar_t path[kPathChars];
     wcscpy(path, localDir_);
     wcscat(path, localName);
@@ -184,6 +203,17 @@ void CSessionClient::HandleGetFile(PacketReader& reader) {
 
     LogMessage(kLogInfo, L"gets file %s,tick=%u", localName, static_cast<unsigned>(GetTickMs()));
     if (server_) server_->RequestRemoteFile(address, path, id_, request);
+}
+
+bool CSessionClient::ResolveName(const char* name, wchar_t* localName) {
+    if (!localDir_[0] || !IsCacheSafeName(name)) return false;
+    if (MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, name, -1, localName, kFieldBytes) == 0) return false;
+    for (wchar_t* p = localName; *p; ++p)
+        if (*p == L'/') *p = L'\\';
+    wchar_t relative[kPathChars];
+    wcscpy(relative, belowCache_);
+    wcscat(relative, localName);
+    return !server_ || !server_->Scope().IsLauncherFile(relative);
 }
 
 bool CSessionClient::SendCachedFile(const wchar_t* path, uint32_t expected,
@@ -408,13 +438,30 @@ void CSessionServer::ProcessClients() {
 }
 
 void CSessionServer::SetDefaultLocalDir(const wchar_t* directory) {
-    CAutoLock guard(&defaultsLock_);
-    CopyCut<wchar_t>(defaultLocalDir_, kLocalDirChars, directory);
+    // A connection's directory has room for it and a "\" behind it; a longer one is
+    // refused rather than cut into another directory.
+    const size_t length = directory ? wcslen(directory) : 0;
+    const bool fits = length + 1 < CSessionClient::kLocalDirChars;
+    if (!fits) LogMessage(kLogError, L"cache directory too long: %s", directory);
+    {
+        CAutoLock guard(&defaultsLock_);
+        CopyCut<wchar_t>(defaultLocalDir_, kLocalDirChars, fits ? directory : L"");
+    }
+    if (fits && !scope_.SetCacheDirectory(directory))
+        LogMessage(kLogError, L"cache directory %s is no local path: connections choose no other", directory);
 }
 
 void CSessionServer::SetDefaultResourceBase(const char* address) {
+    {
+        CAutoLock guard(&defaultsLock_);
+        CopyCut<char>(defaultResourceBase_, kResourceBaseBytes, address);
+    }
+    scope_.SetContentServer(address);
+}
+
+std::string CSessionServer::DefaultResourceBase() {
     CAutoLock guard(&defaultsLock_);
-    CopyCut<char>(defaultResourceBase_, kResourceBaseBytes, address);
+    return defaultResourceBase_;
 }
 
 CCustomServerSocket* FileSrvCreateSessionServer() {
@@ -429,4 +476,16 @@ void FileSrvSetLocalDir(const wchar_t* directory) {
 void FileSrvSetResourceBase(const char* address) {
     CSessionServer* server = dynamic_cast<CSessionServer*>(FileSrvGetServer());
     if (server) server->SetDefaultResourceBase(address);
+}
+
+void FileSrvSetResourceHosts(const char* gamePageAddress, const char* hostList) {
+    CSessionServer* server = dynamic_cast<CSessionServer*>(FileSrvGetServer());
+    if (!server) return;
+    const size_t refused = server->Scope().SetResourceHosts(gamePageAddress, hostList);
+    if (refused > 0) LogMessage(kLogError, L"resourceHosts: %u entries refused", static_cast<unsigned>(refused));
+}
+
+void FileSrvSetLauncherFiles(const std::vector<std::wstring>& names, const std::wstring& newExecutableName) {
+    CSessionServer* server = dynamic_cast<CSessionServer*>(FileSrvGetServer());
+    if (server) server->Scope().SetLauncherFiles(names, newExecutableName);
 }

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "ravlib/lock.h"
+#include "server/cache_scope.h"
 #include "server/relay_socket.h"
 #include "server/server_socket.h"
 
@@ -55,8 +56,9 @@ public:
     bool CheckHandshake(const uint8_t* word) override;
     void OnHandshakeAccepted() override;
 
-    // Copies directory (cut to fit) and appends "\" when it is not empty and lacks one.
-    void SetLocalDir(const wchar_t* directory);
+    // Copies directory (cut to fit) and appends "\" when it is not empty and lacks one;
+    // below is the part of it beneath the cache directory (empty for the cache itself).
+    void SetLocalDir(const wchar_t* directory, const wchar_t* below = L"");
     // Copies address (cut to fit) and appends "/" when it is not empty and lacks one.
     void SetResourceBase(const char* address);
     void HandleSetAddresses(PacketReader& reader);
@@ -77,11 +79,22 @@ public:
     const char* ResourceBase() const { return resourceBase_; }
 
 private:
+    // The first text of a SetAddresses (UTF-8, and as converted for the log): taken when
+    // the cache scope accepts it.
+    void ChangeLocalDir(const char* text, const wchar_t* converted);
+    // The second text: taken when it is an address the cache scope allows and fits.
+    void ChangeResourceBase(const char* text, const wchar_t* converted);
+    // The path of name beneath the connection's directory into localName ("\"
+    // separators); false when the name is not a plain name inside it, the connection has
+    // no directory, or the name reaches one of the launcher's own files.
+    bool ResolveName(const char* name, wchar_t* localName);
+
     CSessionServer* server_;
     const uint32_t id_;
     uint64_t disconnectTick_ = 0;
     uint64_t nextTrimTick_ = 0;
     wchar_t localDir_[kLocalDirChars];
+    wchar_t belowCache_[kLocalDirChars];  // localDir_ beneath the cache directory
     char resourceBase_[kResourceBaseBytes];
 };
 
@@ -115,9 +128,14 @@ public:
     // deleted.
     void ProcessClients() override;
 
-    // Called from the main thread; connections accepted afterwards take these.
+    // Called from the main thread; connections accepted afterwards take these. The
+    // directory is the cache directory (refused when it does not fit a connection's) and
+    // the address the content server's; both bound what connections may choose.
     void SetDefaultLocalDir(const wchar_t* directory);
     void SetDefaultResourceBase(const char* address);
+    std::string DefaultResourceBase();
+
+    CCacheScope& Scope() { return scope_; }
 
     // Hands the fetch of address to the HTTP client, which saves a successful body at
     // localPath; the reply follows in OnRemoteFile. Nothing happens without an HTTP
@@ -147,6 +165,7 @@ private:
     DWORD dataThreadId_ = 0;
     ravlib::sync::lock::CCSLock repliesLock_;
     std::vector<RemoteReply> pendingReplies_;
+    CCacheScope scope_;
     ravlib::sync::lock::CCSLock defaultsLock_;
     wchar_t defaultLocalDir_[kLocalDirChars];
     char defaultResourceBase_[kResourceBaseBytes];
@@ -159,3 +178,13 @@ CCustomServerSocket* FileSrvCreateSessionServer();
 void FileSrvSetLocalDir(const wchar_t* directory);
 // At most 127 bytes of address are kept.
 void FileSrvSetResourceBase(const char* address);
+// The hosts a connection may take its resource address from besides the content
+// server's: the game page's (gamePageAddress) and those of hostList ("host" or
+// "host:port", comma-separated; a host without a port stands for the default ports of
+// http and https). Replaces the earlier ones; nothing before FileSrvStart.
+void FileSrvSetResourceHosts(const char* gamePageAddress, const char* hostList);
+// The files the launcher keeps in the cache directory for itself, which no GetFile
+// reaches: names relative to the cache directory, and the new executables the self-update
+// downloads, named by a decimal number followed by newExecutableName. Nothing before
+// FileSrvStart.
+void FileSrvSetLauncherFiles(const std::vector<std::wstring>& names, const std::wstring& newExecutableName);

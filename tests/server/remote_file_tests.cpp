@@ -22,6 +22,8 @@ using namespace filetest;
 using namespace nettest;
 using testing_support::ReadFileBytes;
 using testing_support::TempDir;
+using testing_support::ToUtf8;
+using testing_support::WriteFileBytes;
 
 namespace {
 
@@ -179,16 +181,117 @@ TEST_F(RemoteFileTest, AClientGoneBeforeItsFetchEndsGetsNothingButTheFileIsStore
     EXPECT_EQ(CdnStat("requests"), before);
 }
 
+// Names that would leave the cache, reach one of the launcher's own files in it, open a
+// device or name a stream are answered with status 1 and the address, and never
+// fetched; the launcher's files stay as they were. The same names beneath another
+// directory, or without the download's number, are plain resources.
 TEST_F(RemoteFileTest, RefusedNamesNeverReachTheContentServer) {
+    const std::vector<std::wstring> launcherFiles = {L"hashdict.txt", L"hashdict.zip", L"hashkey.txt", L"GameFrame.dat",
+                                                     L"Launcher_update.bat"};
+    FileSrvSetLauncherFiles(launcherFiles, L"Launcher_new.exe");
+    std::vector<std::wstring> written = launcherFiles;
+    written.push_back(L"1234Launcher_new.exe");
+    for (const std::wstring& name : written) ASSERT_TRUE(WriteFileBytes(cache.path() + name, "mine", 4));
+
+    const std::string base = Cdn() + "ok/10/";
     TestClient client;
     Open(client);
+    ASSERT_TRUE(client.Send(Frame(1, Pstr(ToUtf8(cache.path())) + Pstr(base))));
     const int before = CdnStat("requests");
-    for (const char* name : {"ok/5/../../../escape.dat", "ok\\5\\x.dat", "/ok/5/x.dat", "C:/ok/5/x.dat"}) {
+    for (const char* name :
+         {"ok/5/../../../escape.dat", "ok\\5\\x.dat", "/ok/5/x.dat", "C:/ok/5/x.dat", "hashdict.txt", "HASHDICT.TXT",
+          "hashdict.zip", "hashkey.txt", "GameFrame.dat", "Launcher_update.bat", "launcher_UPDATE.bat",
+          "1234Launcher_new.exe", "-99launcher_new.EXE", "LAUNCH~1.BAT", "Launcher_update.bat.", "./hashdict.txt",
+          "x/../hashdict.txt", "CON", "con.dat", "data/NUL.txt", "COM9", "lpt1.txt", "x.dat:stream",
+          "x.dat::$DATA", "ctl\x01.dat"}) {
         const Reply reply = Get(client, name);
         EXPECT_EQ(reply.status, 1) << name;
-        EXPECT_EQ(reply.rest, Pstr(Cdn() + name));
+        EXPECT_EQ(reply.rest, Pstr(base + name));
     }
     EXPECT_EQ(CdnStat("requests"), before);
+    for (const std::wstring& name : written)
+        EXPECT_EQ(ReadFileBytes(cache.path() + name), (std::vector<uint8_t>{'m', 'i', 'n', 'e'}));
+
+    EXPECT_EQ(Get(client, "Launcher_new.exe").status, 0);
+    ASSERT_TRUE(client.Send(Frame(1, Pstr(ToUtf8(cache.path()) + "sub") + Pstr(base))));
+    for (const char* name : {"hashdict.txt", "1234Launcher_new.exe"}) {
+        EXPECT_EQ(Get(client, name).status, 0) << name;
+        EXPECT_EQ(WaitStored(std::string("sub/") + name, 10).size(), 10u);
+    }
+    EXPECT_EQ(CdnStat("requests"), before + 3);
+}
+
+// The resource address a connection may choose lies on the content server's host and
+// port, the game page's or a configured one. Any other is refused and logged, and the
+// connection keeps its address: here the content server's root, which answers "a.dat"
+// with 404.
+TEST_F(RemoteFileTest, SetAddressesTakesOnlyAddressesOnTheAllowedHosts) {
+    const std::string cdnPort = Cdn().substr(Cdn().rfind(':') + 1, Cdn().size() - Cdn().rfind(':') - 2);
+    const std::string otherPort = std::to_string(atoi(cdnPort.c_str()) + 1);
+    const std::string local = "http://localhost:" + cdnPort;
+    struct Case {
+        std::string gamePage;
+        std::string hostList;
+        std::string base;
+        int fetched;  // bytes of the answer; -1: refused
+    } cases[] = {
+        {local + "/game_client.php?connectPort=1", "", Cdn() + "ok/3/", 3},
+        {local + "/game_client.php?connectPort=1", "", "HTTP://127.0.0.1:" + cdnPort + "/ok/4", 4},
+        {local + "/game_client.php?connectPort=1", "", local + "/ok/5/", 5},
+        {"http://game.test/", "other.test, LOCALHOST:" + cdnPort, local + "/ok/6/", 6},
+        {"http://game.test/", "", local + "/ok/7/", -1},
+        {local + "/game_client.php", "", "http://127.0.0.1:" + otherPort + "/ok/7/", -1},
+        {"http://game.test/", "localhost", local + "/ok/7/", -1},
+        {"http://game.test/", "127.0.0.1:" + otherPort, Cdn() + "ok/8/", 8},
+        {local + "/game_client.php", "", "http://evil.test/ok/7/", -1},
+        {local + "/game_client.php", "", "http://x@127.0.0.1:" + cdnPort + "/ok/7/", -1},
+        {local + "/game_client.php", "", "http://evil.test\\@127.0.0.1:" + cdnPort + "/ok/7/", -1},
+        {local + "/game_client.php", "", "ftp://127.0.0.1:" + cdnPort + "/ok/7/", -1},
+        {local + "/game_client.php", "", "//127.0.0.1:" + cdnPort + "/ok/7/", -1},
+        {local + "/game_client.php", "", "127.0.0.1:" + cdnPort + "/ok/7/", -1},
+    };
+    LogCapture log;
+    int refused = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.base + " with " + c.gamePage + " [" + c.hostList + "]");
+        FileSrvSetResourceHosts(c.gamePage.c_str(), c.hostList.c_str());
+        TestClient client;
+        Open(client);
+        ASSERT_TRUE(client.Send(Frame(1, Pstr(ToUtf8(cache.path())) + Pstr(c.base))));
+        const Reply reply = Get(client, "a.dat");
+        if (c.fetched < 0) {
+            ++refused;
+            EXPECT_EQ(reply.status, 1);
+            EXPECT_EQ(reply.rest, Pstr(Cdn() + "a.dat"));
+        } else {
+            EXPECT_EQ(reply.status, 0);
+            EXPECT_EQ(reply.length, static_cast<uint32_t>(c.fetched));
+        }
+    }
+    EXPECT_EQ(log.Count(L"refused resource address"), refused);
+}
+
+// A connection that names a directory outside the cache keeps the cache: what it fetches
+// lands there, and nothing in the other directory.
+TEST_F(RemoteFileTest, NothingIsWrittenOutsideTheCache) {
+    TempDir outside;
+    const std::string outsideDir = ToUtf8(outside.path());
+    const std::string outsideName = outsideDir.substr(outsideDir.rfind('\\', outsideDir.size() - 2) + 1);
+    const std::string cacheDir = ToUtf8(cache.path());
+    const std::string directories[] = {outsideDir, cacheDir + "..\\" + outsideName, "\\\\127.0.0.1\\" +
+                                       outsideDir.substr(0, 1) + "$" + outsideDir.substr(2), "\\\\?\\" + outsideDir};
+    int index = 0;
+    for (const std::string& directory : directories) {
+        SCOPED_TRACE(directory);
+        const std::string name = "ok/20/w" + std::to_string(index++) + ".dat";
+        TestClient client;
+        Open(client);
+        ASSERT_TRUE(client.Send(Frame(1, Pstr(directory) + Pstr(Cdn()))));
+        EXPECT_EQ(Get(client, name).status, 0);
+        EXPECT_EQ(WaitStored(name, 20).size(), 20u);
+    }
+    // Only an empty directory can be removed.
+    EXPECT_TRUE(RemoveDirectoryW(outside.path().c_str()));
 }
 
 }  // namespace

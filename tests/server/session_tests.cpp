@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <ctype.h>
 #include <stdint.h>
 
 #include <string>
@@ -211,38 +212,134 @@ TEST_F(SessionTest, NamesThatLeaveTheCacheAreRefusedWithTheAddress) {
 }
 
 TEST_F(SessionTest, SetAddressesChangesDirectoryAndBaseOfThatConnectionOnly) {
-    TempDir other;
-    const std::wstring otherDir = other.path().substr(0, other.path().size() - 1);  // no "\"
-    ASSERT_TRUE(WriteCached(other.path() + L"o.png", "other"));
+    Put("other/o.png", "other");
     List("o.png", 5);
+    const std::string otherDir = ToUtf8(cache.path()) + "other";  // no "\"
 
     TestClient changed, unchanged;
     Open(changed);
     Open(unchanged);
-    ASSERT_TRUE(changed.Send(Frame(1, Pstr(ToUtf8(otherDir)) + Pstr("cdn/res"))));
+    ASSERT_TRUE(changed.Send(Frame(1, Pstr(otherDir) + Pstr("http://cdn.test/other"))));
     const Reply hit = Get(changed, "o.png");
     EXPECT_EQ(hit.status, 0);
     EXPECT_EQ(hit.rest, "other");
     const Reply refused = Get(changed, "../o.png");
-    EXPECT_EQ(refused.rest, Pstr("cdn/res/../o.png"));
+    EXPECT_EQ(refused.rest, Pstr("http://cdn.test/other/../o.png"));
 
     Ask(unchanged, "o.png");
-    EXPECT_TRUE(unchanged.Quiet(300));  // still the first cache, where o.png is missing
+    EXPECT_TRUE(unchanged.Quiet(300));  // still the cache itself, where o.png is missing
     EXPECT_EQ(Get(unchanged, "..").rest, Pstr(std::string(kBase) + ".."));
 }
 
+// The directory a connection may choose: the cache directory, written any way Windows
+// reads as it, or one beneath it. Any other is refused and logged, and the connection
+// keeps the one it had (here "sub").
+TEST_F(SessionTest, SetAddressesTakesOnlyTheCacheDirectoryOrOneBeneathIt) {
+    Put("probe", "root");
+    Put("sub/probe", "sub");
+    Put("sub/deeper/probe", "deeper");
+    TempDir outside;
+    ASSERT_TRUE(WriteCached(outside.path() + L"probe", "outside"));
+    const std::string dir = ToUtf8(cache.path());  // "X:\...\"
+    const std::string bare = dir.substr(0, dir.size() - 1);
+    const std::string noDrive = dir.substr(2);
+    std::string forward = dir;
+    std::string upper = dir;
+    for (char& c : forward)
+        if (c == '\\') c = '/';
+    for (char& c : upper) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
+    const std::string outsideDir = ToUtf8(outside.path());
+    const std::string outsideName = outsideDir.substr(outsideDir.rfind('\\', outsideDir.size() - 2) + 1);
+    struct Case {
+        std::string directory;
+        const char* served;
+    } cases[] = {
+        {bare, "root"},
+        {upper, "root"},
+        {forward, "root"},
+        {dir + "sub\\deeper", "deeper"},
+        {dir + "sub/./deeper/", "deeper"},
+        {dir + "sub\\..\\sub\\\\deeper\\", "deeper"},
+        {dir + "sub\\deeper\\..\\..", "root"},
+        // refused
+        {outsideDir, "sub"},
+        {dir + "..", "sub"},
+        {dir + "sub\\..\\..\\" + outsideName, "sub"},
+        {bare + "x\\sub", "sub"},
+        {"", "sub"},
+        {"sub", "sub"},
+        {dir.substr(0, 2) + "sub", "sub"},
+        {noDrive + "sub", "sub"},
+        {"\\\\127.0.0.1\\" + dir.substr(0, 1) + "$" + noDrive + "sub", "sub"},
+        {"\\\\?\\" + dir + "sub\\deeper", "sub"},
+        {"\\\\.\\" + dir + "sub\\deeper", "sub"},
+        {"//?/" + forward + "sub/deeper", "sub"},
+        {dir + "sub\\deeper.", "sub"},
+        {dir + "sub\\deeper \\", "sub"},
+        {dir + "sub:stream", "sub"},
+        {dir + "sub\\CON", "sub"},
+        {dir + "SUB~1", "sub"},
+        {dir + "sub\\deep*", "sub"},
+    };
+    LogCapture log;
+    int refused = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.directory);
+        TestClient client;
+        Open(client);
+        ASSERT_TRUE(client.Send(Frame(1, Pstr(dir + "sub") + Pstr(kBase))));
+        ASSERT_TRUE(client.Send(Frame(1, Pstr(c.directory) + Pstr(kBase))));
+        EXPECT_EQ(Get(client, "probe").rest, c.served);
+        if (std::string(c.served) == "sub") ++refused;
+    }
+    EXPECT_EQ(log.Count(L"refused local directory"), refused);
+}
+
+// Until the launcher has named its cache directory, a connection has no directory: it
+// may not choose one, and it is served no file (a relative path would reach into the
+// current directory).
+TEST_F(SessionTest, BeforeTheCacheDirectoryIsSetNoDirectoryIsTakenAndNoFileServed) {
+    FileSrvShutdown();
+    port = FileSrvStart(port);
+    ASSERT_GT(port, 0);
+    ASSERT_TRUE(FileSrvStartProcessing());
+    FileSrvSetResourceBase(kBase);
+    Put("probe", "root");
+    LogCapture log;
+    TestClient early;
+    Open(early);
+    ASSERT_TRUE(early.Send(Frame(1, Pstr(ToUtf8(cache.path())) + Pstr(kBase))));
+    const Reply refused = Get(early, "probe");
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_EQ(refused.rest, Pstr(std::string(kBase) + "probe"));
+    EXPECT_EQ(log.Count(L"refused local directory"), 1);
+
+    FileSrvSetLocalDir(cache.path().c_str());
+    ASSERT_TRUE(early.Send(Frame(1, Pstr(ToUtf8(cache.path())) + Pstr(kBase))));
+    EXPECT_EQ(Get(early, "probe").rest, "root");
+}
+
 TEST_F(SessionTest, OverlongAddressesAreIgnoredFromThatFieldOn) {
-    TempDir other;
-    ASSERT_TRUE(WriteCached(other.path() + L"o.png", "other"));
+    Put("other/o.png", "other");
     List("o.png", 5);
+    const std::string otherDir = ToUtf8(cache.path()) + "other";
+    // Few enough UTF-16 units, but more bytes than the field holds: never taken cut short.
+    std::string cut = otherDir + "\\";
+    const size_t units = cut.size();
+    while (cut.size() <= CSessionClient::kAddressFieldBytes) cut += "\xE5\x9B\xBE";
+    ASSERT_LT(units + (cut.size() - units) / 3, static_cast<size_t>(CSessionClient::kAddressMaxUnits));
+
     LogCapture log;
     TestClient client;
     Open(client);
     ASSERT_TRUE(client.Send(Frame(1, Pstr(std::string(200, 'd')) + Pstr("cdn"))));
-    ASSERT_TRUE(client.Send(Frame(1, Pstr(ToUtf8(other.path())) + Pstr(std::string(200, 'c')))));
+    ASSERT_TRUE(client.Send(Frame(1, Pstr(otherDir) + Pstr(std::string(200, 'c')))));
     EXPECT_EQ(Get(client, "o.png").rest, "other");  // the second directory took effect
     EXPECT_EQ(Get(client, "..").rest, Pstr(std::string(kBase) + ".."));  // the base did not
-    EXPECT_EQ(log.Count(L"地址设置error"), 2);
+    ASSERT_TRUE(client.Send(Frame(1, Pstr(cut) + Pstr("http://cdn.test/cut/"))));
+    EXPECT_EQ(Get(client, "o.png").rest, "other");
+    EXPECT_EQ(Get(client, "..").rest, Pstr(std::string(kBase) + ".."));
+    EXPECT_EQ(log.Count(L"地址设置error"), 3);
 }
 
 TEST_F(SessionTest, ConnectionsAcceptedBeforeTheDefaultsKeepTheirOwn) {
