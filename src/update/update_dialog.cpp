@@ -14,6 +14,7 @@
 #include "server/session_server.h"
 #include "tinyxml.h"
 #include "update/http_client.h"
+#include "update/version_checker.h"
 #include "zip/zip_reader.h"
 
 namespace {
@@ -115,6 +116,9 @@ UpdateDlg::~UpdateDlg() {
 
 BOOL UpdateDlg::OnInitDialog() {
     CDialog::OnInitDialog();
+    // The object may be shown again: nothing of an earlier preparation counts as ready.
+    frameReady_ = false;
+    dictReady_ = false;
     if (font_) DeleteObject(font_);
     LOGFONTW logFont = {};
     GetObjectW(GetStockObject(DEFAULT_GUI_FONT), sizeof logFont, &logFont);
@@ -382,13 +386,21 @@ void UpdateDlg::CheckReady() {
     KillTimer(kDispatchTimer);
     // From here on answers may arrive on the server's thread: the dialog takes none.
     SetUpdateActive(false);
-    std::wstring dictionaryPath = CachePath(host_.config().settings().hashdicttxt);
+    PrepareServer();
     FileSrvStartProcessing();
-    FileSrvLoadDictionary(dictionaryPath.c_str());
-    FileSrvSetLocalDir(host_.cacheDirectory().c_str());
-    FileSrvSetResourceBase(host_.cdnAddress().c_str());
     SendMessage(WM_CLOSE);
     host_.SetGoOnToGame();
+}
+
+void UpdateDlg::PrepareServer() {
+    const LauncherSettings& settings = host_.config().settings();
+    FileSrvLoadDictionary(CachePath(settings.hashdicttxt).c_str());
+    FileSrvSetLocalDir(host_.cacheDirectory().c_str());
+    FileSrvSetResourceBase(host_.cdnAddress().c_str());
+    FileSrvSetResourceHosts(pageAddress_.c_str(), settings.resourceHosts);
+    FileSrvSetLauncherFiles({FromUtf8(settings.hashdicttxt), FromUtf8(settings.hashdictzip), FromUtf8(settings.hashkey),
+                             FromUtf8(settings.swf), kUpdateBatchName},
+                            FromUtf8(UrlFileName(settings.exeUrl)));
 }
 
 std::wstring UpdateDlg::CachePath(const char* utf8Name) const {

@@ -76,6 +76,11 @@ private:
     bool StoreDictionary(const uint8_t* body, size_t length);
     void SetTip(TipMode mode, bool ok, int step, const char* address = nullptr);
     void CheckReady();
+    // Gives the local server what it serves from and what bounds its connections: the
+    // dictionary, the cache directory, the content server, the hosts a movie may name and
+    // the launcher's own cache files. Done before its data thread starts, so that no
+    // connection is served with a part of it missing.
+    void PrepareServer();
     void Paint();
     std::wstring CachePath(const char* utf8Name) const;
     std::string Tick() const;

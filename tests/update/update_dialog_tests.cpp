@@ -17,6 +17,7 @@
 #include "app/launcher_host.h"
 #include "framework/paths.h"
 #include "server/file_server.h"
+#include "server/session_server.h"
 #include "server/suffix_list.h"
 #include "support/test_support.h"
 #include "update/http_client.h"
@@ -249,6 +250,15 @@ private:
     DWORD conditionSince_ = 0;
 };
 
+// Ends what a dialog's run left behind: the local server, and every request still under
+// way, whose callback points at a host about to go (the HTTP client is made afresh).
+void EndRun() {
+    FileSrvShutdown();
+    CCurlHttpClient::Shutdown();
+    CCurlHttpClient::GetInstance()->StartWorkers();
+    Control("/__reset");
+}
+
 class UpdateDialogTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -260,6 +270,7 @@ protected:
     }
     void TearDown() override {
         FileSrvShutdown();
+        CCurlHttpClient::Shutdown();
         Gdiplus::GdiplusShutdown(gdiplus_);
     }
     ULONG_PTR gdiplus_ = 0;
@@ -333,6 +344,7 @@ TEST_F(UpdateDialogTest, FailedAnswersAreRetriedWithTheSameAddress) {
     PublishContent();
     Control("/__fail/2/page.xml");
     Control("/__fail/1/cdn/hashkey.txt");
+    Control("/__fail/1/cdn/hashdict.zip");
     Control("/__fail/1/cdn/GameFrame.dat");
     TempDir cache;
     TestHost host(cache.path());
@@ -342,20 +354,46 @@ TEST_F(UpdateDialogTest, FailedAnswersAreRetriedWithTheSameAddress) {
     dialog.DoModal();
     EXPECT_TRUE(host.goOnToGame);
     // Each failure steps and then sets the position of its kind; the retry text shows.
-    // (Where the bar ends depends on whether the frame's failure came before the
-    // dictionary's answer: the last step can wrap past 1000.)
+    // (The dictionary and the frame are fetched at once, so their failures may come in
+    // either order; where the bar ends depends on that order too.)
     std::vector<std::pair<uint32_t, int32_t>> failures;
     for (const Delivery& d : host.deliveries) {
         if (d.success) continue;
         failures.emplace_back(d.kind, d.positionAfter);
         EXPECT_EQ(FromUtf8("第") + std::to_wstring(d.kind) + FromUtf8("步下载失败，正在重试……"), d.tipAfter);
     }
-    EXPECT_EQ((std::vector<std::pair<uint32_t, int32_t>>{{1, 250}, {1, 250}, {2, 500}, {4, 750}}), failures);
-    std::vector<std::string> pageRequests;
-    for (const auto& r : host.requests)
-        if (r.first == 1) pageRequests.push_back(r.second);
-    ASSERT_EQ(3u, pageRequests.size());
-    EXPECT_EQ(pageRequests[0], pageRequests[2]);
+    std::sort(failures.begin(), failures.end());
+    EXPECT_EQ((std::vector<std::pair<uint32_t, int32_t>>{{1, 250}, {1, 250}, {2, 500}, {3, 500}, {4, 750}}), failures);
+    // A retry asks for the same address again.
+    for (uint32_t kind : {1u, 3u, 4u}) {
+        std::vector<std::string> addresses;
+        for (const auto& r : host.requests)
+            if (r.first == kind) addresses.push_back(r.second);
+        ASSERT_GE(addresses.size(), 2u) << kind;
+        EXPECT_EQ(addresses.front(), addresses.back()) << kind;
+    }
+}
+
+TEST_F(UpdateDialogTest, ShownAgainItWaitsForItsOwnFiles) {
+    PublishContent();
+    TempDir cache;
+    TestHost host(cache.path());
+    WatchedUpdateDlg dialog(host, 30);
+    dialog.SetGamePageAddress((ServerBase() + "/page.xml").c_str());
+    dialog.DoModal();
+    ASSERT_TRUE(host.goOnToGame);
+    EndRun();
+
+    // The second time the game page never answers: nothing is ready, nothing is handed over.
+    host.goOnToGame = false;
+    host.requests.clear();
+    dialog.closeWhen = [&host] { return !host.requests.empty(); };
+    dialog.SetGamePageAddress((ServerBase() + "/__slow/30000/page.xml").c_str());
+    dialog.DoModal();
+    EXPECT_TRUE(dialog.watchdogFired);
+    EXPECT_FALSE(host.goOnToGame);
+    EXPECT_FALSE(dialog.frameReady());
+    EXPECT_FALSE(dialog.dictReady());
 }
 
 struct DeadEnd {
@@ -391,9 +429,39 @@ TEST_F(UpdateDialogTest, DeadEndsTellTheUserAndWaitForCloseOrRestart) {
         std::vector<testing_support::CaughtBox> caught = boxes.boxes();
         ASSERT_EQ(1u, caught.size());
         EXPECT_EQ(FromUtf8(c.message), caught[0].text);
-        FileSrvShutdown();
-        Control("/__reset");
+        EndRun();
     }
+}
+
+// Before its data thread serves anyone, the local server learns from the dialog what its
+// connections may reach: the cache directory and folders beneath it, addresses on the
+// content server's, the game page's and the configured hosts, and none of the launcher's
+// own files in the cache.
+TEST_F(UpdateDialogTest, TheServerItHandsOverKnowsTheCacheTheHostsAndTheLauncherFiles) {
+    PublishContent();
+    TempDir cache;
+    TestHost host(cache.path());
+    WatchedUpdateDlg dialog(host, 30);
+    const std::string gamePage = "http://localhost:" + std::to_string(testing_support::HttpServerPort());
+    dialog.SetGamePageAddress((gamePage + "/page.xml").c_str());
+    dialog.DoModal();
+    ASSERT_TRUE(host.goOnToGame);
+
+    CSessionServer* server = dynamic_cast<CSessionServer*>(FileSrvGetServer());
+    ASSERT_NE(server, nullptr);
+    CCacheScope& scope = server->Scope();
+    wchar_t directory[MAX_PATH];
+    wchar_t below[MAX_PATH];
+    EXPECT_TRUE(scope.AcceptDirectory((ToUtf8(cache.path()) + "sub").c_str(), directory, MAX_PATH, below, MAX_PATH));
+    EXPECT_STREQ(below, L"sub\\");
+    EXPECT_FALSE(scope.AcceptDirectory("C:\\elsewhere", directory, MAX_PATH, below, MAX_PATH));
+    for (const std::string& address : {ServerBase() + "/cdn/", gamePage + "/other/", std::string("http://assets.test:8080/")})
+        EXPECT_TRUE(scope.AcceptResourceAddress(address.c_str())) << address;
+    EXPECT_FALSE(scope.AcceptResourceAddress("http://assets.test/"));
+    for (const wchar_t* name :
+         {L"hashdict.txt", L"hashdict.zip", L"hashkey.txt", L"GameFrame.dat", L"Launcher_update.bat", L"-5Launcher_new.exe"})
+        EXPECT_TRUE(scope.IsLauncherFile(name)) << ToUtf8(name);
+    EXPECT_FALSE(scope.IsLauncherFile(L"data\\a.png"));
 }
 
 TEST_F(UpdateDialogTest, ADictionaryItemInAnotherLetterCaseIsFound) {
