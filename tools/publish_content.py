@@ -18,6 +18,7 @@ while it is being written never announces files that are not there yet.
 import argparse
 import io
 import os
+import re
 import shutil
 import struct
 import sys
@@ -46,8 +47,10 @@ LAUNCHER_CACHE_FILES = ("launcher_update.bat",)
 # address as it is).
 WINDOWS_FORBIDDEN = set('<>:"|?*\\')
 ADDRESS_FORBIDDEN = set("?#% ")
-WINDOWS_DEVICES = {"con", "prn", "aux", "nul"} | {"com%d" % i for i in range(1, 10)} | \
-                  {"lpt%d" % i for i in range(1, 10)}
+WINDOWS_DEVICES = {"con", "prn", "aux", "nul", "conin$", "conout$"} | \
+                  {port + digit for port in ("com", "lpt") for digit in "0123456789\u00b9\u00b2\u00b3"}
+# A tilde and a digit: the shape of a short (8.3) name, which may stand for another file.
+SHORT_NAME = re.compile("~[0-9]")
 
 
 class Failure(Exception):
@@ -153,26 +156,31 @@ def name_problem(name):
     if len(raw) > MAX_NAME_BYTES:
         return "its name has %d bytes; a dictionary record holds at most %d" % (len(raw), MAX_NAME_BYTES)
     bad = sorted(set(name) & (WINDOWS_FORBIDDEN | ADDRESS_FORBIDDEN))
-    if bad or any(ord(c) < 0x20 for c in name):
+    if bad or any(ord(c) < 0x20 or ord(c) == 0x7F for c in name):
         shown = "".join(bad) if bad else "control characters"
         return "its name holds %r, which a Windows file name or an address cannot carry" % shown
     for part in name.split("/"):
         if part.endswith(".") or part.endswith(" "):
             return "%r ends with a dot or a blank, which Windows drops" % part
-        if part.split(".")[0].lower() in WINDOWS_DEVICES:
+        if part.split(".")[0].rstrip(" ").lower() in WINDOWS_DEVICES:
             return "%r is a device name on Windows" % part
+        if SHORT_NAME.search(part):
+            return ("%r has the shape of a short name (~ and a digit), which Windows may take "
+                    "for another file" % part)
     if "." not in name.rsplit("/", 1)[-1]:
         return ("its name has no extension; the launcher's check value of such a file "
                 "depends on the cache directory")
     return None
 
 
-def collect_resources(folder, reserved):
+def collect_resources(folder, reserved, new_executable):
     """{name: path} of every file below folder. reserved: {lower-case name: what it is}
-    of the files the tool writes itself beside them."""
+    of the files the tool writes itself beside them; new_executable: the file name of the
+    launcher's exeUrl, whose downloads lie in the cache as <number><name>."""
     if not os.path.isdir(folder):
         raise Failure("the resources folder %s does not exist" % folder)
     found, problems, seen = {}, [], dict(reserved)
+    downloads = re.compile("-?[0-9]+" + re.escape(new_executable.lower()))
     for root, dirs, files in os.walk(folder):
         dirs.sort()
         for f in sorted(files):
@@ -181,6 +189,8 @@ def collect_resources(folder, reserved):
             problem = name_problem(name)
             if problem is None and name.lower() in seen:
                 problem = "Windows does not tell it from %s" % seen[name.lower()]
+            if problem is None and downloads.fullmatch(name.lower()):
+                problem = "the launcher keeps its downloaded new executables in its cache under such names"
             if problem:
                 problems.append("%s: %s" % (name.encode("utf-8", "replace").decode("utf-8"), problem))
                 continue
@@ -250,7 +260,11 @@ def settings(args):
             raise Failure("the %s and the %s have the same name %r"
                           % (names[name.lower()], option.replace("_", " "), name))
         names[name.lower()] = option.replace("_", " ")
-    return {option: value for option, (value, _) in values.items()}
+    result = {option: value for option, (value, _) in values.items()}
+    exe_key = ini.GLOBAL[ini.fold("exeUrl")]
+    exe_url = ini.read_value(doc, "global", exe_key) if doc else exe_key.default.encode("utf-8")
+    result["new_executable"] = re.split(r"[/\\]", exe_url.decode("utf-8", "replace"))[-1]
+    return result
 
 
 # ---------------------------------------------------------------------------
@@ -304,7 +318,7 @@ def publish(args):
 
     reserved = {name.lower(): "the " + what.replace("_", " ") for what, name in names.items()}
     reserved.update({n: "a file the launcher keeps in its cache" for n in LAUNCHER_CACHE_FILES})
-    resources = collect_resources(args.resources, reserved)
+    resources = collect_resources(args.resources, reserved, s["new_executable"])
 
     records = []
     for name, path in sorted(resources.items()):

@@ -234,6 +234,11 @@ class RefusalTests(PublishFixture, unittest.TestCase):
             ("LICENSE", "no extension"),
             ("dir./a.png", "Windows drops"),
             ("aux.txt", "device name"),
+            ("data/com0.dat", "device name"),
+            ("LPT\u00b2.txt", "device name"),
+            ("conin$.txt", "device name"),
+            ("del\x7f.png", "cannot carry"),
+            ("data/LAUNCH~1.png", "short name"),
             ("HashDict.txt", "Windows does not tell it from the dictionary"),
             ("launcher_update.bat", "the launcher keeps in its cache"),
         )
@@ -242,6 +247,17 @@ class RefusalTests(PublishFixture, unittest.TestCase):
                 self.add(name, b"data")
                 self.refuse(expected, "--key", KEY.decode())
                 os.unlink(os.path.join(self.resources, *name.split("/")))
+
+    def test_names_of_the_launchers_downloaded_executables(self):
+        # The demo package's exeUrl ends in Launcher_new.exe.
+        for name in ("12345Launcher_new.exe", "-7launcher_NEW.exe"):
+            with self.subTest(name=name):
+                self.add(name, b"data")
+                self.refuse("downloaded new executables", "--config", DEMO_CONFIG)
+                os.unlink(os.path.join(self.resources, name))
+        self.add("Launcher_new.exe", b"no number")
+        self.add("bin/12345Launcher_new.exe", b"in a folder")
+        self.publish("--config", DEMO_CONFIG)
 
     def test_names_that_differ_only_in_letter_case(self):
         self.add("Map.png", b"1")
