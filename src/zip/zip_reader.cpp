@@ -704,7 +704,7 @@ struct Message {
 
 const Message kMessages[] = {
     {ZR_OK, L"Success"},
-    {ZR_NODUPH, L"Couldn't duplicate handle"},
+    {ZR_NODUPH, L"Culdn't duplicate handle"},
     {ZR_NOFILE, L"Couldn't create/open file"},
     {ZR_NOALLOC, L"Failed to allocate memory"},
     {ZR_WRITE, L"Error writing to file"},

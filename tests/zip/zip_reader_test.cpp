@@ -786,7 +786,7 @@ TEST(ZipDescribe, MessagesTruncationAndTheLastResult) {
         const wchar_t* text;
     } cases[] = {
         {ZR_OK, L"Success"},
-        {ZR_NODUPH, L"Couldn't duplicate handle"},
+        {ZR_NODUPH, L"Culdn't duplicate handle"},
         {ZR_NOTFOUND, L"File not found in the zipfile"},
         {ZR_MORE, L"Still more data to unzip"},
         {ZR_ARGS, L"Caller: faulty arguments"},
