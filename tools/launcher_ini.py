@@ -261,9 +261,14 @@ def read_value(doc, section, key):
 
 
 def stored_text(value, width):
-    """The bytes a text field of the given width keeps (width - 1 and a
-    terminator); the cut may fall inside a multi-byte character."""
-    return value if width is None else value[:width - 1]
+    """The bytes a text field of the given width keeps: at most width - 1 (and a
+    terminator), stepping back so that the last UTF-8 character stays whole."""
+    if width is None or len(value) < width:
+        return value
+    keep = width - 1
+    while keep > 0 and value[keep] & 0xC0 == 0x80:
+        keep -= 1
+    return value[:keep]
 
 
 def read_globals(doc):

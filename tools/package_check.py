@@ -16,8 +16,9 @@ import minisign_format
 CONFIG = "config/cg.txt"
 LOGIN_SKIN = "config/main1.png"
 PNG_SIGNATURE = b"\x89PNG\r\n\x1a\n"
-# The launcher looks names up after converting them to the ANSI code page and
-# compares at most 255 bytes of the stored name.
+# The launcher finds an entry by its whole stored name: the name it asks for, of
+# fewer than 256 UTF-16 units, converted to UTF-8 for an entry flagged as having a
+# UTF-8 name and to the ANSI code page otherwise. A longer ASCII name is never found.
 MAX_NAME_BYTES = 255
 UPDATE_PICTURES = (17, 18, 19)  # progress bar, its fill, restart button
 MAX_ENTRIES = 1000  # the launcher takes larger counts as a broken configuration
@@ -85,13 +86,11 @@ def _check_text(where, key, entry, findings):
         return
     kept = ini.stored_text(entry.value, key.width)
     note = ""
-    try:
-        kept.decode("utf-8")
-    except UnicodeDecodeError:
-        note = ", cutting a character in two"
+    if len(kept) < key.width - 1:
+        note = ", the whole characters that fit in %d" % (key.width - 1)
     findings.append(Finding("warning", "%s in [%s] is %s; the launcher keeps only the first "
                             "%d bytes%s" % (key.name, where, _length(entry.value),
-                                            key.width - 1, note), entry.line))
+                                            len(kept), note), entry.line))
 
 
 def _check_keys(doc, where, keys, findings):

@@ -283,7 +283,9 @@ class CheckTest(unittest.TestCase):
         cases = [
             (b"[global]\ntitle=" + b"t" * 127, None),
             (b"[global]\ntitle=" + b"t" * 128, "first 127 bytes"),
-            ("[global]\ntitle=".encode() + "长".encode() * 43, "cutting a character"),
+            ("[global]\ntitle=".encode() + "长".encode() * 42 + b"tt", "first 127 bytes"),
+            ("[global]\ntitle=".encode() + "长".encode() * 43,
+             "first 126 bytes, the whole characters that fit in 127"),
             (b"[global]\nspid=" + b"s" * 20, "first 19 bytes"),
             (b"[gamebutton1]\ntitle=" + b"t" * 40, "first 31 bytes"),
             (b"[link1]\nurl=" + b"u" * 256, "first 255 bytes"),
