@@ -123,12 +123,13 @@ def build_launcher(plain_exe, skins, out_exe, values, work):
 
 
 # What every prefix of ours holds, as the tests' Wine wrapper sets it: Chinese dialog
-# text (which falls back to SimSun) in the system's WenQuanYi font, and unmanaged windows
+# text (which falls back to SimSun) in the system's WenQuanYi font; unmanaged windows
 # (Wine's X11 driver otherwise waits up to 2 s for a window manager, which Xvfb lacks,
-# each time a window is hidden).
+# each time a window is hidden); a backtrace instead of a crash dialog nobody can close.
 PREFIX_SETTINGS = (
-    (r"HKCU\Software\Wine\Fonts\Replacements", "SimSun", "WenQuanYi Micro Hei"),
-    (r"HKCU\Software\Wine\X11 Driver", "Managed", "N"),
+    (r"HKCU\Software\Wine\Fonts\Replacements", "SimSun", "REG_SZ", "WenQuanYi Micro Hei"),
+    (r"HKCU\Software\Wine\X11 Driver", "Managed", "REG_SZ", "N"),
+    (r"HKCU\Software\Wine\WineDbg", "ShowCrashDialog", "REG_DWORD", "0"),
 )
 
 
@@ -137,11 +138,11 @@ def apply_prefix_settings():
     prefix = os.environ.get("WINEPREFIX")
     if not prefix:
         return
-    marker = os.path.join(prefix, ".launcher-settings")
+    marker = os.path.join(prefix, ".launcher-settings-2")
     if os.path.exists(marker):
         return
-    for key, name, value in PREFIX_SETTINGS:
-        result = subprocess.run([WINE, "reg", "add", key, "/v", name, "/t", "REG_SZ", "/d", value, "/f"],
+    for key, name, kind, value in PREFIX_SETTINGS:
+        result = subprocess.run([WINE, "reg", "add", key, "/v", name, "/t", kind, "/d", value, "/f"],
                                 env=wine_environment(), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         if result.returncode != 0:
             return
