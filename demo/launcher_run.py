@@ -125,11 +125,12 @@ def build_launcher(plain_exe, skins, out_exe, values, work):
 # What every prefix of ours holds, as the tests' Wine wrapper sets it: Chinese dialog
 # text (which falls back to SimSun) in the system's WenQuanYi font; unmanaged windows
 # (Wine's X11 driver otherwise waits up to 2 s for a window manager, which Xvfb lacks,
-# each time a window is hidden); a backtrace instead of a crash dialog nobody can close.
+# each time a window is hidden); no debugger for a crashing program, which then ends at once
+# with the exception's code.
 PREFIX_SETTINGS = (
     (r"HKCU\Software\Wine\Fonts\Replacements", "SimSun", "REG_SZ", "WenQuanYi Micro Hei"),
     (r"HKCU\Software\Wine\X11 Driver", "Managed", "REG_SZ", "N"),
-    (r"HKCU\Software\Wine\WineDbg", "ShowCrashDialog", "REG_DWORD", "0"),
+    (r"HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug", "Debugger", "REG_SZ", ""),
 )
 
 
@@ -138,7 +139,7 @@ def apply_prefix_settings():
     prefix = os.environ.get("WINEPREFIX")
     if not prefix:
         return
-    marker = os.path.join(prefix, ".launcher-settings-2")
+    marker = os.path.join(prefix, ".launcher-settings-3")
     if os.path.exists(marker):
         return
     for key, name, kind, value in PREFIX_SETTINGS:
