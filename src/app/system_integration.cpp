@@ -60,10 +60,12 @@ void ApplyBrowserEmulation(const wchar_t* exeName) {
         DWORD bytes = sizeof version;
         LONG read = RegQueryValueExW(browser.key, L"Version", nullptr, &type,
                                      reinterpret_cast<BYTE*>(version), &bytes);
-        // Only a terminated string that fits counts; anything else reads as empty.
-        bool terminated = bytes >= sizeof(wchar_t) && bytes % sizeof(wchar_t) == 0 &&
-                          version[bytes / sizeof(wchar_t) - 1] == L'\0';
-        if (read != ERROR_SUCCESS || type != REG_SZ || !terminated) version[0] = L'\0';
+        // Only a terminated string that fits counts; anything else reads as empty. The
+        // size is looked at only after a successful read: a value too long for the buffer
+        // reports the size it would need.
+        bool terminated = read == ERROR_SUCCESS && bytes >= sizeof(wchar_t) && bytes <= sizeof version &&
+                          bytes % sizeof(wchar_t) == 0 && version[bytes / sizeof(wchar_t) - 1] == L'\0';
+        if (type != REG_SZ || !terminated) version[0] = L'\0';
     }
     DWORD value = BrowserEmulationValue(version);
     if (value != 0) SetFeatureControl(L"FEATURE_BROWSER_EMULATION", value, exeName);

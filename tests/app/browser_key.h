@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <string>
+
 // The value start-up writes for this executable, read back from the registry; 0 when none.
 inline DWORD FeatureValue(const wchar_t* exeName) {
     HKEY key = nullptr;
@@ -42,11 +44,11 @@ protected:
             RegDeleteValueW(key, L"Version");
         RegCloseKey(key);
     }
-    void SetVersion(const wchar_t* version) {
+    void SetVersion(const std::wstring& version) {
         HKEY key = nullptr;
         ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyW(HKEY_LOCAL_MACHINE, kPath, &key));
-        RegSetValueExW(key, L"Version", 0, REG_SZ, reinterpret_cast<const BYTE*>(version),
-                       static_cast<DWORD>((wcslen(version) + 1) * sizeof(wchar_t)));
+        RegSetValueExW(key, L"Version", 0, REG_SZ, reinterpret_cast<const BYTE*>(version.c_str()),
+                       static_cast<DWORD>((version.size() + 1) * sizeof(wchar_t)));
         RegCloseKey(key);
     }
     wchar_t saved_[64] = L"";

@@ -43,6 +43,23 @@ TEST_F(BrowserKey, TheInstalledVersionDecidesTheEmulationValueOfThisExecutable) 
     EXPECT_EQ(0u, FeatureValue(L"EmulationSeven.exe"));
 }
 
+TEST_F(BrowserKey, AVersionTooLongForItsBufferCountsAsEmpty) {
+    // Were the size of a refused read taken as the length read, the check for its terminator
+    // would look megabytes past the buffer on a small stack.
+    SetVersion(L"11." + std::wstring(4u << 20, L'0'));
+    HANDLE thread = CreateThread(
+        nullptr, 64 * 1024,
+        [](void*) -> DWORD {
+            ApplyBrowserEmulation(L"EmulationLong.exe");
+            return 0;
+        },
+        nullptr, STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
+    ASSERT_NE(nullptr, thread);
+    WaitForSingleObject(thread, INFINITE);
+    CloseHandle(thread);
+    EXPECT_EQ(0u, FeatureValue(L"EmulationLong.exe"));
+}
+
 TEST_F(BrowserKey, AMissingKeyIsReportedAndNothingIsWritten) {
     HKEY parent = nullptr;
     ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft", 0, KEY_ALL_ACCESS, &parent));
