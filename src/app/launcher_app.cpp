@@ -16,6 +16,7 @@
 #include "res/resource.h"
 #include "ravlib/log.h"
 #include "server/file_server.h"
+#include "server/session_server.h"
 #include "server/suffix_list.h"
 #include "update/http_client.h"
 #include "update/update_dialog.h"
@@ -193,6 +194,7 @@ void LauncherApp::SetCdnAddress(const char* address) {
         return;
     }
     cdnAddress_ = normalised;
+    FileSrvSetResourceBase(cdnAddress_.c_str());
 }
 
 void LauncherApp::DeleteLeftovers(const std::string& programDirectory) {
