@@ -9,6 +9,8 @@
 #include <vector>
 
 #include "app/launcher_app.h"
+#include "app/system_integration.h"
+#include "browser_key.h"
 #include "support/test_support.h"
 
 using testing_support::CaughtBox;
@@ -18,6 +20,7 @@ using testing_support::FromUtf8;
 using testing_support::ReadFileBytes;
 using testing_support::RunAndCatch;
 using testing_support::RunResult;
+using testing_support::ToUtf8;
 using testing_support::TempDir;
 using testing_support::WriteFileBytes;
 
@@ -111,6 +114,69 @@ TEST(Startup, GoodPackageRemovesLeftoversAndPreparesTheCache) {
     ASSERT_TRUE(run.exited);
     EXPECT_EQ(report["first_window"], "login");
     EXPECT_EQ(report["started_with_argument"], "1");
+}
+
+TEST(Startup, LeftoversGoBeforeThePackageIsOpened) {
+    TempDir temp;
+    std::wstring dir = temp.path();
+    for (const wchar_t* leftover : {L"Launcher_back_up.exe", L"Launcher_update.bat"})
+        ASSERT_TRUE(WriteFileBytes(dir + leftover, "old", 3));
+    RunResult run = RunLauncher(L"app\\garbage.exe", dir + L"Launcher.exe", L"", nullptr);
+    ASSERT_TRUE(run.exited);
+    ASSERT_EQ(1u, run.boxes.size());
+    EXPECT_EQ(L"OpenZip失败", run.boxes[0].text);
+    for (const wchar_t* leftover : {L"Launcher_back_up.exe", L"Launcher_update.bat"})
+        EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW((dir + leftover).c_str())) << ToUtf8(leftover);
+}
+
+std::wstring DesktopFolder() {
+    wchar_t desktop[MAX_PATH] = L"";
+    SHGetSpecialFolderPathW(nullptr, desktop, CSIDL_DESKTOPDIRECTORY, TRUE);
+    return desktop;
+}
+
+std::string Narrow(const std::wstring& text) {
+    char narrow[MAX_PATH * 2] = "";
+    WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, narrow, sizeof narrow, nullptr, nullptr);
+    return narrow;
+}
+
+// A package with BoRegedit and BoLihk set and no initname: start-up registers the
+// executable's file name for browser emulation and puts Launcher.lnk on the desktop.
+TEST_F(BrowserKey, StartUpRegistersTheExecutableAndPutsItsShortcutOnTheDesktop) {
+    SetVersion(L"9.11.19041.0");
+    const std::wstring desktop = DesktopFolder();
+    const std::wstring shortcut = desktop + L"\\Launcher.lnk";
+    DeleteFileW(shortcut.c_str());
+    TempDir temp;
+    const std::wstring exe = temp.path() + L"Launcher.exe";
+
+    Report report;
+    RunResult run = RunLauncher(L"app\\integrated.exe", exe, L"", &report);
+    ASSERT_TRUE(run.exited);
+    EXPECT_TRUE(run.boxes.empty());
+    EXPECT_EQ(report["first_window"], "login");
+    EXPECT_EQ(9000u, FeatureValue(L"Launcher.exe"));
+    wchar_t target[MAX_PATH] = L"";
+    CoInitialize(nullptr);
+    EXPECT_TRUE(ShortcutTarget(Narrow(shortcut).c_str(), target, MAX_PATH));
+    CoUninitialize();
+    EXPECT_EQ(0, lstrcmpiW(exe.c_str(), target)) << ToUtf8(target);
+    DeleteFileW(shortcut.c_str());
+}
+
+TEST(Startup, AnExecutableOnTheDesktopGetsNoShortcut) {
+    const std::wstring desktop = DesktopFolder();
+    const std::wstring exe = desktop + L"\\DeskLauncher.exe";
+    const std::wstring shortcut = desktop + L"\\DeskLauncher.lnk";
+    DeleteFileW(shortcut.c_str());
+    Report report;
+    RunResult run = RunLauncher(L"app\\integrated.exe", exe, L"", &report);
+    DeleteFileW(exe.c_str());
+    ASSERT_TRUE(run.exited);
+    EXPECT_EQ(report["first_window"], "login");
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(shortcut.c_str()));
+    DeleteFileW(shortcut.c_str());
 }
 
 TEST(Startup, FirstUrlStartsTheGameDirectly) {
