@@ -1,8 +1,24 @@
 #include "framework/paths.h"
 
 namespace {
+
 bool IsSeparator(wchar_t c) { return c == L'/' || c == L'\\'; }
 constexpr int kPathCapacity = 4096;
+
+// The length of the root that `path` starts with and that is never created: "\\server\share\"
+// of a network path (any separators), "\" of a path rooted on the current drive; 0 for
+// other paths, whose drive ("C:") the component loop passes over.
+int RootLength(const wchar_t* path) {
+    if (!IsSeparator(path[0])) return 0;
+    if (!IsSeparator(path[1])) return 1;
+    int i = 2;
+    for (int part = 0; part < 2; ++part) {
+        while (path[i] && !IsSeparator(path[i])) ++i;
+        if (path[i]) ++i;
+    }
+    return i;
+}
+
 }  // namespace
 
 bool FileExists(const wchar_t* path) {
@@ -24,8 +40,11 @@ int DirectoryOfPath(const wchar_t* path, wchar_t* buffer, int capacity) {
 bool CreateDirectoryPath(const wchar_t* path) {
     if (!path) return false;
     wchar_t work[kPathCapacity];
-    int used = 0;
-    const wchar_t* p = path;
+    int used = RootLength(path);
+    if (used >= kPathCapacity) return false;
+    for (int i = 0; i < used; ++i) work[i] = IsSeparator(path[i]) ? L'\\' : path[i];
+    work[used] = L'\0';
+    const wchar_t* p = path + used;
     while (*p) {
         while (IsSeparator(*p)) ++p;
         if (!*p) break;

@@ -12,5 +12,6 @@ bool FileExists(const wchar_t* path);
 int DirectoryOfPath(const wchar_t* path, wchar_t* buffer, int capacity);
 
 // Creates every missing directory along the path (separators '/' or '\', runs count
-// as one). Fails when a component is an existing file or cannot be created.
+// as one). A leading "\\server\share\" or "\" stays the path's root. Fails when a
+// component is an existing file or cannot be created.
 bool CreateDirectoryPath(const wchar_t* path);

@@ -267,6 +267,32 @@ TEST(Helpers, CreateDirectoryPathMakesEveryLevel) {
     EXPECT_FALSE(CreateDirectoryPath((root + std::wstring(5000, L'n')).c_str()));
 }
 
+// Wine keeps the shares of \\server\share\ in its prefix, under dosdevices\unc.
+TEST(Helpers, CreateDirectoryPathKeepsTheRootOfANetworkPath) {
+    wchar_t prefix[MAX_PATH] = L"";
+    DWORD length = GetEnvironmentVariableW(L"WINEPREFIX", prefix, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) GTEST_SKIP() << "no Wine prefix to hold a share";
+    std::wstring share = std::wstring(L"Z:") + prefix + L"\\dosdevices\\unc\\launcher-test\\share\\";
+    for (wchar_t& c : share)
+        if (c == L'/') c = L'\\';
+    ASSERT_TRUE(CreateDirectoryPath(share.c_str()));
+    TempDir current;
+    wchar_t previous[MAX_PATH];
+    GetCurrentDirectoryW(MAX_PATH, previous);
+    SetCurrentDirectoryW(current.path().c_str());
+
+    EXPECT_TRUE(CreateDirectoryPath(L"\\\\launcher-test\\share\\cache/tarn\\"));
+    EXPECT_TRUE(CreateDirectoryPath(L"//launcher-test/share/cache2"));
+
+    SetCurrentDirectoryW(previous);
+    for (const wchar_t* made : {L"cache\\tarn", L"cache2"}) {
+        DWORD attributes = GetFileAttributesW((share + made).c_str());
+        EXPECT_NE(INVALID_FILE_ATTRIBUTES, attributes) << testing_support::ToUtf8(made);
+    }
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW((current.path() + L"launcher-test").c_str()));
+    for (const wchar_t* made : {L"cache\\tarn", L"cache", L"cache2"}) RemoveDirectoryW((share + made).c_str());
+}
+
 TEST(Helpers, CopyUtf8FieldKeepsCharactersWhole) {
     char field[5];
     EXPECT_TRUE(CopyUtf8Field(field, sizeof field, "abcd"));
