@@ -47,12 +47,12 @@ void CAxWnd::PostNcDestroy() { ReleaseControl(); }
 
 BOOL CAxWnd::CreateControl(REFCLSID classId, const wchar_t* windowName, DWORD style, const RECT& rect,
                            CWnd* parent, UINT id) {
-    (void)windowName;
     if (m_hWnd || !parent || !parent->m_hWnd) return FALSE;
     const AtlHost& atl = Atl();
     if (!atl.ready) return FALSE;
     wchar_t classText[40];
     if (!StringFromGUID2(classId, classText, 40)) return FALSE;
+    // AtlAxWin creates the control its window text names; the window then takes its own name.
     if (!CreateEx(0, L"AtlAxWin", classText, style, rect, parent->m_hWnd, id)) return FALSE;
     IUnknown* control = nullptr;
     if (FAILED(atl.getControl(m_hWnd, &control)) || !control) {
@@ -60,6 +60,7 @@ BOOL CAxWnd::CreateControl(REFCLSID classId, const wchar_t* windowName, DWORD st
         return FALSE;
     }
     control_ = control;
+    SetWindowText(windowName ? windowName : L"");
     return TRUE;
 }
 

@@ -58,6 +58,9 @@ TEST_F(ShockwaveFlashTest, ControlIsAChildWindowOfTheDialogWithItsId) {
     ASSERT_NE(nullptr, standin);
     EXPECT_EQ(host_.m_hWnd, flash_.GetParent());
     EXPECT_EQ(flash_.m_hWnd, host_.GetDlgItem(kControlId));
+    wchar_t name[64] = L"";
+    GetWindowTextW(flash_.m_hWnd, name, 64);
+    EXPECT_STREQ(L"movie", name);
     RECT rect = flash_.GetWindowRect();
     EXPECT_EQ(320, rect.right - rect.left);
     EXPECT_EQ(240, rect.bottom - rect.top);
