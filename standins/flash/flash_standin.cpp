@@ -495,6 +495,7 @@ STDMETHODIMP FlashStandin::Invoke(DISPID member, REFIID id, LCID, WORD flags, DI
         case kCallFunction:
             return CallFunction(given, result, exception, badArgument);
         case kPlay:
+            if (FAILED(playFailure_)) return playFailure_;
             playing_ = true;
             break;
         case kStop:

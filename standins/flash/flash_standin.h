@@ -90,6 +90,8 @@ public:
     // code, fails with it (DISP_E_EXCEPTION comes with an EXCEPINFO). S_OK answers again.
     void SetCallFunctionAnswer(const std::wstring& answer) { answer_ = answer; }
     void SetCallFunctionFailure(HRESULT failure) { failure_ = failure; }
+    // Play fails with `failure` (and is not recorded) until it is set back to S_OK.
+    void SetPlayFailure(HRESULT failure) { playFailure_ = failure; }
 
     // IUnknown
     STDMETHODIMP QueryInterface(REFIID id, void** object) override;
@@ -188,6 +190,7 @@ private:
     std::vector<std::wstring> calls_;
     std::wstring answer_ = kDefaultAnswer;
     HRESULT failure_ = S_OK;
+    HRESULT playFailure_ = S_OK;
 };
 
 // The object behind a control's IUnknown when it is a stand-in made by this module;

@@ -89,6 +89,20 @@ TEST_F(ShockwaveFlashTest, MovieFromMemoryArrivesWholeAndPlaysInAShownControl) {
     EXPECT_TRUE(flash_.IsWindowVisible());
 }
 
+TEST_F(ShockwaveFlashTest, AMovieWhosePlayFailsIsStillLoadedAndShown) {
+    FlashStandin* standin = CreateControl();
+    ASSERT_NE(nullptr, standin);
+    standin->SetPlayFailure(E_FAIL);
+    const std::vector<uint8_t> movie = FixtureMovie();
+    FlashMemoryStream stream(movie.data(), static_cast<uint32_t>(movie.size()));
+
+    EXPECT_TRUE(LoadMovieFromStream(flash_, &stream));
+
+    EXPECT_EQ(movie, standin->movie());
+    EXPECT_FALSE(standin->isPlaying());
+    EXPECT_TRUE(flash_.IsWindowVisible());
+}
+
 TEST_F(ShockwaveFlashTest, MembersReachTheControlByTheirDispatchIds) {
     FlashStandin* standin = CreateControl();
     ASSERT_NE(nullptr, standin);
