@@ -142,10 +142,11 @@ void SetTimeouts(HINTERNET handle, DWORD milliseconds) {
 }
 
 // config.ini for an executable directory that ends with a backslash; false when the path
-// would not fit MAX_PATH.
+// would not fit MAX_PATH. Only a directory written exactly as the desktop folder is the
+// desktop: the comparison is character for character.
 bool ConfigIniPath(const wchar_t* directory, const wchar_t* desktop, std::wstring* path) {
     std::wstring result;
-    if (desktop[0] != L'\0' && lstrcmpiW(directory, desktop) == 0) {
+    if (desktop[0] != L'\0' && wcscmp(directory, desktop) == 0) {
         result.assign(desktop, wcsnlen(desktop, 3));
     } else {
         result = directory;

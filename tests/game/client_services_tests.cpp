@@ -274,6 +274,25 @@ TEST(AutoStart, ExecutableOnTheDesktopKeepsConfigIniInTheDriveRoot) {
     DeleteFileW(ini.c_str());
 }
 
+// The desktop test compares the directories as written: the desktop folder in upper case
+// is another directory to it, and config.ini goes there, not to the drive root.
+TEST(AutoStart, OnlyTheDesktopAsWrittenCountsAsTheDesktop) {
+    const std::wstring desktop = Desktop();
+    std::wstring upper = desktop;
+    CharUpperW(&upper[0]);
+    ASSERT_NE(desktop, upper);
+    const std::wstring root = desktop.substr(0, 3);
+    DeleteFileW((root + L"config.ini").c_str());
+
+    CClientServices services;
+    services.SetExecutablePath((upper + L"\\DeskGame.exe").c_str());
+    EXPECT_TRUE(services.ToggleAutoStart(false));
+    EXPECT_EQ(1, AutoBootOf(desktop + L"\\config.ini"));
+    EXPECT_FALSE(Exists(root + L"config.ini"));
+    EXPECT_FALSE(services.ToggleAutoStart(true));
+    DeleteFileW((desktop + L"\\config.ini").c_str());
+}
+
 TEST(AutoStart, PathsTooLongForTheRunDataAreRefusedWhole) {
     testing_support::TempDir dir;
     // The Run data is the path in quotes and " /autorun"; with its terminator it must fit
