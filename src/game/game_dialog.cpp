@@ -128,6 +128,8 @@ BOOL CGameDialog::OnInitDialog() {
     isFullScreen_ = false;
     hiddenToTray_ = false;
     minimisedByButton_ = false;
+    hasSavedPlacement_ = false;
+    bridge_.StopForwardingFunctionKeys();
     SendMessage(WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon_));
     SendMessage(WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon_));
 

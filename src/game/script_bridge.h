@@ -132,6 +132,11 @@ public:
 
     bool functionKeysForwarded() const { return functionKeysForwarded_; }
     DWORD lastFunctionKeyTick() const { return lastFunctionKeyTick_; }
+    // Function keys stay with the window until a movie turns forwarding on again.
+    void StopForwardingFunctionKeys() {
+        functionKeysForwarded_ = false;
+        lastFunctionKeyTick_ = 0;
+    }
 
     // The millisecond tick the function-key rule reads (GetTickCount unless a test sets one).
     using TickSource = DWORD(WINAPI*)();

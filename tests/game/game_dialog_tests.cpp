@@ -7,6 +7,7 @@
 #include <ole2.h>
 #include <gdiplus.h>
 
+#include <algorithm>
 #include <functional>
 #include <string>
 #include <vector>
@@ -478,18 +479,31 @@ TEST_F(GameDialogTest, TheSameWindowObjectOpensAgainAfresh) {
     WriteFrame(host.FramePath(), Encrypt(MakeMovie(10), host.config().settings().aesKey));
     TestGameDialog dialog(host);
     dialog.answer = IDOK;
-    // The first time it closes from full screen.
+    // The first time the movie forwards function keys, the user gives the window a size of
+    // their own, and it closes from full screen.
     EXPECT_EQ(IDOK, dialog.RunWith([](TestGameDialog& d) {
+        d.scriptBridge().OnFlashCall(
+            L"<invoke name=\"JsCallClient\" returntype=\"xml\"><arguments><string>3</string></arguments></invoke>");
+        ASSERT_TRUE(d.scriptBridge().functionKeysForwarded());
+        d.RestoreNormalSize();
+        d.MoveWindow(40, 50, 1100, 700);
         d.EnterFullScreen();
         d.SendMessage(WM_COMMAND, 185);
     }));
     dialog.RunWith([&](TestGameDialog& d) {
         EXPECT_FALSE(d.IsFullScreen());
         EXPECT_TRUE(d.isMaximized());
+        EXPECT_FALSE(d.scriptBridge().functionKeysForwarded());
         ASSERT_EQ(10u, d.skinButtons().size());
         EXPECT_TRUE(d.FindButtonOfType(5)->IsWindowVisible());
         ASSERT_NE(nullptr, d.standin());
         EXPECT_FALSE(d.standin()->movie().empty());
+        // Its first restore is the configured size, centred, as in a window never shown.
+        d.RestoreNormalSize();
+        const RECT work = WorkArea();
+        const int left = std::max(0, (Width(work) - 1000) / 2);
+        const int top = std::max(0, (Height(work) - 640) / 2);
+        EXPECT_EQ((RECT{left, top, left + 1000, top + 640}), d.GetWindowRect());
     });
 }
 
