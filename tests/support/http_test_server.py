@@ -15,6 +15,10 @@ listens. Paths:
                            most, requests answered (the /__ control paths not counted)
   /__log                   JSON: the paths asked for (query included) since the last reset,
                            in arrival order (the /__ control paths not listed)
+  /__requests              JSON: the same requests with their method, the number of the
+                           connection they came on (connections are numbered from 1 as
+                           they open, never reused) and their header lines as [name, value]
+                           pairs in arrival order
   /__fail/<n>/<path>       the next n requests of /<path> answer 500
   /__reset                 zeroes the counts, empties the log and forgets planned failures
 POST /__echo answers the request body back. Connections are kept alive.
@@ -33,6 +37,7 @@ from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 class Counts:
     def __init__(self):
         self.lock = threading.Lock()
+        self.connections_opened = 0
         self.reset()
 
     def reset(self):
@@ -43,6 +48,7 @@ class Counts:
             self.max_in_flight = 0
             self.requests = 0
             self.log = []
+            self.requests_seen = []
             self.failures = {}
 
     def snapshot(self):
@@ -73,6 +79,8 @@ class Handler(BaseHTTPRequestHandler):
     def setup(self):
         super().setup()
         with COUNTS.lock:
+            COUNTS.connections_opened += 1
+            self.connection_number = COUNTS.connections_opened
             COUNTS.connections += 1
             COUNTS.max_connections = max(COUNTS.max_connections, COUNTS.connections)
 
@@ -97,7 +105,16 @@ class Handler(BaseHTTPRequestHandler):
         self.wfile.flush()
         self.close_connection = True
 
+    def record(self):
+        """Logs a request that is no control path."""
+        with COUNTS.lock:
+            COUNTS.log.append(self.path)
+            COUNTS.requests_seen.append({"method": self.command, "path": self.path,
+                                         "connection": self.connection_number,
+                                         "headers": [[k, v] for k, v in self.headers.items()]})
+
     def do_POST(self):
+        self.record()
         length = int(self.headers.get("Content-Length", "0"))
         body = self.rfile.read(length)
         if self.path == "/__echo":
@@ -119,14 +136,19 @@ class Handler(BaseHTTPRequestHandler):
                 log = list(COUNTS.log)
             self.answer(200, json.dumps(log).encode())
             return
+        if path == "/__requests":
+            with COUNTS.lock:
+                seen = list(COUNTS.requests_seen)
+            self.answer(200, json.dumps(seen).encode())
+            return
         if path.startswith("/__fail/"):
             parts = path.split("/")
             with COUNTS.lock:
                 COUNTS.failures["/" + "/".join(parts[3:])] = int(parts[2])
             self.answer(200, b"planned")
             return
+        self.record()
         with COUNTS.lock:
-            COUNTS.log.append(self.path)
             planned = COUNTS.failures.get(path, 0)
             if planned > 0:
                 COUNTS.failures[path] = planned - 1

@@ -65,6 +65,48 @@ int Stat(const std::string& name) {
     return at == std::string::npos ? -1 : atoi(stats.c_str() + at + name.size() + 4);
 }
 
+// A request as the test server saw it: its path, the connection it came on and its
+// header lines as "Name: value".
+struct SeenRequest {
+    std::string path;
+    int connection = 0;
+    std::vector<std::string> headers;
+};
+
+// The server's JSON strings here hold no escapes: paths and header lines of these tests.
+std::string JsonString(const std::string& text, size_t* at) {
+    size_t open = text.find('"', *at);
+    size_t close = text.find('"', open + 1);
+    *at = close + 1;
+    return text.substr(open + 1, close - open - 1);
+}
+
+std::vector<SeenRequest> SeenRequests() {
+    const std::string text = ControlGet("/__requests");
+    std::vector<SeenRequest> seen;
+    const std::string start = "{\"method\": ";
+    for (size_t at = text.find(start); at != std::string::npos; at = text.find(start, at)) {
+        size_t end = text.find(start, at + 1);
+        if (end == std::string::npos) end = text.size();
+        SeenRequest request;
+        size_t field = text.find("\"path\": ", at) + 8;
+        request.path = JsonString(text, &field);
+        request.connection = atoi(text.c_str() + text.find("\"connection\": ", at) + 14);
+        field = text.find("\"headers\": ", at);
+        while ((field = text.find("[\"", field)) < end) {
+            std::string name = JsonString(text, &field);
+            request.headers.push_back(name + ": " + JsonString(text, &field));
+        }
+        seen.push_back(request);
+        at = end;
+    }
+    return seen;
+}
+
+bool HasHeader(const SeenRequest& request, const std::string& line) {
+    return std::find(request.headers.begin(), request.headers.end(), line) != request.headers.end();
+}
+
 // A port on which nobody listens.
 int ClosedPort() {
     SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
@@ -245,6 +287,28 @@ TEST_F(HttpClientTest, PostSendsBodyAndHeaderLines) {
     Answer answer = recorder_.Answers()[0];
     EXPECT_TRUE(answer.success);
     EXPECT_EQ(answer.body, std::string(body, sizeof body - 1));
+    std::vector<SeenRequest> seen = SeenRequests();
+    ASSERT_EQ(seen.size(), 1u);
+    EXPECT_TRUE(HasHeader(seen[0], "X-Test: 1"));
+}
+
+TEST_F(HttpClientTest, GetsSendTheirHeaderLinesAndKeepTheConnection) {
+    for (int32_t i = 0; i < 2; ++i) {
+        CCurlHttpRequest* request = NewGet("/__bytes/10", i);
+        request->headerLines.push_back("X-Request: " + std::to_string(i));
+        Add(request);
+        // One after the other, so that the second finds the first one's connection free.
+        ASSERT_TRUE(DispatchUntil(static_cast<size_t>(i) + 1));
+    }
+    std::vector<SeenRequest> seen = SeenRequests();
+    ASSERT_EQ(seen.size(), 2u);
+    for (size_t i = 0; i < seen.size(); ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_TRUE(HasHeader(seen[i], "X-Request: " + std::to_string(i)));
+        EXPECT_TRUE(HasHeader(seen[i], "Connection: keep-alive"));
+        EXPECT_TRUE(HasHeader(seen[i], "Keep-alive: 300"));
+    }
+    EXPECT_EQ(seen[0].connection, seen[1].connection);
 }
 
 TEST_F(HttpClientTest, ElevenRequestsStartTenAndTheEleventhWhenAHandleReturns) {
