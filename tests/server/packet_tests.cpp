@@ -3,11 +3,9 @@
 // number of bytes stands in for a socket that would block.
 #include <gtest/gtest.h>
 
-#include <stdio.h>
 #include <string.h>
 
 #include <algorithm>
-#include <chrono>
 #include <set>
 #include <string>
 #include <vector>
@@ -72,33 +70,6 @@ TEST(DataPacket, ReserveOnceThenAppendWithoutGrowth) {
     // A reservation below the capacity changes nothing.
     ASSERT_TRUE(packet->Reserve(10));
     EXPECT_EQ(packet->Capacity(), capacity);
-}
-
-// Prints what building a packet one byte at a time costs: with the growth in use, with
-// one reservation first, and with growth by the bytes needed only (each append that
-// does not fit reserves the current size plus one byte).
-TEST(DataPacket, BenchmarkSmallAppends) {
-    CSendPacketPool pool;
-    const size_t kSize = 1u << 20;
-    const char* const names[] = {"growth in use", "one Reserve first", "growth by the need only"};
-    for (int mode = 0; mode < 3; ++mode) {
-        CDataPacket* packet = pool.GetPacket();
-        packet->FreeBuffer();
-        int reallocations = 0;
-        auto start = std::chrono::steady_clock::now();
-        if (mode == 1) packet->Reserve(kSize);
-        for (size_t i = 0; i < kSize; ++i) {
-            const size_t before = packet->Capacity();
-            if (mode == 2 && packet->Size() == packet->Capacity()) packet->Reserve(packet->Capacity() + 1);
-            packet->AppendByte(static_cast<uint8_t>(i));
-            if (packet->Capacity() != before) ++reallocations;
-        }
-        double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
-        printf("[ figures  ] 1 MiB in 1-byte appends, %s: %.1f ms, %d buffer changes\n", names[mode], ms,
-               reallocations);
-        packet->FreeBuffer();
-        pool.QueuePacket(packet);
-    }
 }
 
 TEST(DataPacket, PacketStrings) {
