@@ -7,7 +7,10 @@ basic.zip      ten items: a directory, deflated and stored data, Windows and Uni
                attributes, extended timestamps, an empty item, a UTF-8 name, a long name
 cg.txt, logo.bin
                the contents of basic.zip's config/cg.txt and images/logo.bin
-embedded.bin   junk, then basic.zip, then more junk
+embedded.bin   junk, then basic.zip ending in Zip64 end records, then more junk: the
+               Zip64 locator gives its record's offset from the archive's start, which
+               the unzip interface takes as it is, so only a reader whose position 0 is
+               the archive's first byte finds the directory
 damaged.zip    one sound item, then one item per kind of damage (see DAMAGED)
 truncated.zip  the first half of basic.zip
 """
@@ -180,6 +183,19 @@ def write(directory, name, data):
         f.write(data)
 
 
+def with_zip64_end(archive):
+    """The archive with its end record replaced by a Zip64 end record, its locator and an
+    end record whose counts, size and offset only say "see the Zip64 record"."""
+    end = archive[-22:]
+    assert end[:4] == b"PK\x05\x06" and end[20:22] == b"\0\0"
+    _, _, _, count, _, size, offset, _ = struct.unpack("<IHHHHIIH", end)
+    body = archive[:-22]
+    record = struct.pack("<IQHHIIQQQQ", 0x06064B50, 44, 45, 45, 0, 0, count, count, size, offset)
+    locator = struct.pack("<IIQI", 0x07064B50, 0, len(body), 1)
+    classic = struct.pack("<IHHHHIIH", 0x06054B50, 0, 0, 0xFFFF, 0xFFFF, 0xFFFFFFFF, 0xFFFFFFFF, 0)
+    return body + record + locator + classic
+
+
 def main():
     out = sys.argv[1]
     os.makedirs(out, exist_ok=True)
@@ -187,7 +203,7 @@ def main():
     write(out, "basic.zip", basic)
     write(out, "cg.txt", cg_text())
     write(out, "logo.bin", logo_bytes())
-    write(out, "embedded.bin", junk(1021, 7) + basic + junk(333, 11))
+    write(out, "embedded.bin", junk(1021, 7) + with_zip64_end(basic) + junk(333, 11))
     write(out, "damaged.zip", bytes(damaged_archive()))
     write(out, "truncated.zip", basic[:len(basic) // 2])
 
