@@ -89,28 +89,34 @@ def publish(movie, config, out, resources=RESOURCES):
 
 
 def rewrite_config(text, values):
-    """cg.txt text with the [global] keys of `values` set; every key must be there."""
+    """cg.txt text with the keys of `values` set: "key" is a key of [global],
+    "section.key" one of another section; every key must be there."""
     lines = text.split("\n")
     section = None
-    left = dict(values)
+    left = {name if "." in name else "global." + name: value for name, value in values.items()}
     for i, line in enumerate(lines):
         stripped = line.strip().lstrip("\ufeff")
         if stripped.startswith("["):
             section = stripped.strip("[]").strip().lower()
             continue
         key, equals, _ = stripped.partition("=")
-        if section == "global" and equals and key.strip() in left:
-            lines[i] = "%s=%s" % (key.strip(), left.pop(key.strip()))
+        name = "%s.%s" % (section, key.strip())
+        if equals and name in left:
+            lines[i] = "%s=%s" % (key.strip(), left.pop(name))
     if left:
-        raise RunError("cg.txt has no [global] key %s" % ", ".join(sorted(left)))
+        raise RunError("cg.txt has no key %s" % ", ".join(sorted(left)))
     return "\n".join(lines)
 
 
-def build_launcher(plain_exe, skins, out_exe, values, work):
-    """out_exe: plain_exe with the demo package, its cg.txt changed by `values`."""
+def build_launcher(plain_exe, skins, out_exe, values, work, files=None):
+    """out_exe: plain_exe with the demo package, its cg.txt changed by `values` and the
+    entries of `files` ({package path: bytes}) added."""
     package = os.path.join(work, "package")
     shutil.rmtree(package, ignore_errors=True)
     shutil.copytree(PACKAGE, package)
+    for name, data in (files or {}).items():
+        with open(os.path.join(package, *name.split("/")), "wb") as f:
+            f.write(data)
     config = os.path.join(package, "config", "cg.txt")
     with open(config, encoding="utf-8") as f:
         text = f.read()
@@ -232,7 +238,8 @@ class Servers:
 
 
 class Launcher:
-    """Launcher.exe started under Wine in its own folder with the game page address."""
+    """Launcher.exe started under Wine in its own folder, with the game page address as
+    its argument unless game_page is None."""
 
     def __init__(self, exe, game_page, report, log, ip_page):
         self.exe = exe
@@ -244,7 +251,8 @@ class Launcher:
                                 "LAUNCHER_LOG": windows_path(log),
                                 "LAUNCHER_IP_PAGE": ip_page})
         env.pop("LAUNCHER_STARTUP_REPORT", None)
-        self.process = subprocess.Popen([WINE, os.path.basename(exe), game_page], cwd=self.folder, env=env,
+        command = [WINE, os.path.basename(exe)] + ([game_page] if game_page is not None else [])
+        self.process = subprocess.Popen(command, cwd=self.folder, env=env,
                                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
     @property
@@ -275,6 +283,12 @@ class Launcher:
             return self.process.wait(timeout)
         except subprocess.TimeoutExpired:
             raise RunError("Launcher.exe did not end within %g s" % timeout)
+
+    def stop(self):
+        """Ends this launcher's process (by its pid) if it still runs."""
+        if self.process.poll() is None:
+            self.process.kill()
+            self.process.wait()
 
 
 def screenshot(path):

@@ -4,15 +4,20 @@
     run_demo.py --build build/x86_64 --out build/x86_64/demo
 
 Publishes the demo movie and demo/content, makes a minisign key for this run only (no
-password, in the run's folder), starts demo/servers.py, builds a Launcher.exe whose
-package starts straight with the game address given on its command line, asks the demo
-update server for its version and carries the run's key as its updateKey, registers the
-Flash stand-in in the Wine prefix, runs Launcher.exe with the game page's address, takes
-a screenshot of the update dialog and of the game window and lets the demo movie end the
-game. Then the self-update: a second set of servers offers a newer version, signed with
-the run's key, and a second Launcher.exe checks the signature and installs it through
-its batch. Stops the servers and prints what happened. Wine runs with the WINEPREFIX and
-DISPLAY of the environment.
+password, in the run's folder), starts demo/servers.py and registers the Flash stand-in
+in the Wine prefix. Every Launcher.exe of the run carries the demo package, asks the demo
+update server for its version and carries the run's key as its updateKey. Then:
+- the splash: a package with BoPlaySwf and a splash movie; a screenshot, then it is ended;
+- the login window, its page on the game server (which has none: the hint shows); a
+  screenshot, then it is ended;
+- the login window whose page hands over through the game header ("client://loadgame|"
+  and the game page's address): the update dialog and the game window follow, each with
+  a screenshot, and the demo movie ends the game;
+- the self-update: a second set of servers offers a newer version, signed with the run's
+  key, and a Launcher.exe started with the game page's address checks the signature and
+  installs it through its batch.
+Stops the servers and prints what happened. Wine runs with the WINEPREFIX and DISPLAY of
+the environment.
 """
 
 import argparse
@@ -22,10 +27,15 @@ import sys
 import time
 
 import launcher_run as run
+import make_test_swf
 from minisign_cli import SigningKey
 
 # The game window stays this long after the movie is done, for the screenshot and a look.
 QUIT_AFTER_MS = 6000
+# A window is given this long to paint once it is up, before its screenshot; the splash
+# (whose movie says nothing) this long from its start.
+SETTLE_SECONDS = 1.5
+SPLASH_SECONDS = 4
 LAUNCHER_VERSION = "1.11"  # of demo/package/config/cg.txt
 UPDATE_VERSION = "1.12"
 CONFIG = os.path.join(run.PACKAGE, "config", "cg.txt")
@@ -55,7 +65,7 @@ def self_update(build, out, content, key):
     try:
         exe = os.path.join(run_dir, "Launcher.exe")
         run.build_launcher(os.path.join(build, "Launcher.exe"), os.path.join(build, "demo_skins"), exe,
-                           {"firstUrl": "1", "port": str(servers.ports["update"]), "updateKey": key.public}, work)
+                           package_values(servers, key, {"firstUrl": "1"}), work)
         print("== Launcher.exe %s, with version %s on the update server" % (servers.urls["game_page"], UPDATE_VERSION))
         launcher = run.Launcher(exe, servers.urls["game_page"], os.path.join(work, "movie-report.jsonl"),
                                 os.path.join(work, "launcher.log"), servers.urls["ip_page"])
@@ -82,6 +92,47 @@ def self_update(build, out, content, key):
             "  the batch replaced %s with the new executable, which started" % os.path.relpath(exe)]
 
 
+def package_values(servers, key, values):
+    """The cg.txt changes of a demo launcher: its update server, its key, and `values`."""
+    return dict({"port": str(servers.ports["update"]), "updateKey": key.public}, **values)
+
+
+def show_and_end(build, out, name, values, files, shot, shown):
+    """A launcher without arguments whose package has `values` and `files`: once shown()
+    holds and a moment after, the screen goes to `shot` and the launcher is ended."""
+    work = os.path.join(out, name)
+    exe = os.path.join(work, "Launcher.exe")
+    run.build_launcher(os.path.join(build, "Launcher.exe"), os.path.join(build, "demo_skins"), exe, values, work,
+                       files)
+    print("== Launcher.exe with the %s" % name)
+    launcher = run.Launcher(exe, None, os.path.join(work, "movie-report.jsonl"), os.path.join(work, "launcher.log"),
+                            "")
+    try:
+        run.wait_for("the %s" % name, shown, 60)
+        time.sleep(SETTLE_SECONDS)
+        if launcher.process.poll() is not None:
+            raise run.RunError("Launcher.exe with the %s ended (status %s)" % (name, launcher.process.returncode))
+        run.screenshot(shot)
+    finally:
+        launcher.stop()
+
+
+def splash_and_login(build, out, servers, key, shots):
+    """The splash, then the login window whose page does not hand over."""
+    splash = make_test_swf.make_swf(800, 600, 24, 1, background=0x2A1E38)
+    started = time.monotonic()
+    show_and_end(build, out, "splash", package_values(servers, key, {"BoPlaySwf": "1"}),
+                 {"config/launcher.swf": splash}, shots["splash"],
+                 lambda: time.monotonic() - started > SPLASH_SECONDS)
+    # The page's request shows the window is up; a browser that asks nothing gets as long
+    # as the splash.
+    login_page = servers.urls["game_page"].rsplit("/", 1)[0] + "/login.html"
+    started = time.monotonic()
+    show_and_end(build, out, "login window", package_values(servers, key, {"link5.url": login_page}), None,
+                 shots["login"], lambda: any(r["path"] == "/login.html" for r in servers.requests("game"))
+                 or time.monotonic() - started > SPLASH_SECONDS)
+
+
 def summary(servers, launcher, shots):
     lines = ["== servers on 127.0.0.1: " + ", ".join("%s %d" % kv for kv in servers.ports.items())]
     fetched = [r["path"].split("?", 1)[0] for r in servers.requests("content") if r["status"] == 200]
@@ -101,7 +152,7 @@ def summary(servers, launcher, shots):
     for call in launcher.events("call"):
         lines.append("== the launcher answered the movie: ClientCallJs " + ", ".join(call["arguments"]))
     lines.append("== screenshots")
-    lines += ["  " + os.path.relpath(shot) for shot in shots]
+    lines += ["  " + os.path.relpath(shot) for shot in shots.values()]
     return "\n".join(lines)
 
 
@@ -115,7 +166,8 @@ def main(argv=None):
     shutil.rmtree(out, ignore_errors=True)
     os.makedirs(out)
     run_dir = os.path.join(out, "run")
-    shots = [os.path.join(out, "shots", "update_dialog.png"), os.path.join(out, "shots", "game_window.png")]
+    shots = {name: os.path.join(out, "shots", name + ".png")
+             for name in ("splash", "login", "update_dialog", "game_window")}
     dll = os.path.join(build, "standins", "flash", "FlashStandin.dll")
 
     print("== publishing the demo movie and demo/content")
@@ -132,26 +184,29 @@ def main(argv=None):
     launcher = None
     update = []
     try:
-        exe = os.path.join(run_dir, "Launcher.exe")
-        run.build_launcher(os.path.join(build, "Launcher.exe"), os.path.join(build, "demo_skins"), exe,
-                           {"firstUrl": "1", "port": str(servers.ports["update"]), "updateKey": key.public}, out)
         run.apply_prefix_settings()
         run.register_standin(dll)
         registered = True
+        splash_and_login(build, out, servers, key, shots)
 
-        print("== Launcher.exe %s" % servers.urls["game_page"])
-        launcher = run.Launcher(exe, servers.urls["game_page"], os.path.join(out, "movie-report.jsonl"),
+        exe = os.path.join(run_dir, "Launcher.exe")
+        hand_over = "client://loadgame|" + servers.urls["game_page"]
+        run.build_launcher(os.path.join(build, "Launcher.exe"), os.path.join(build, "demo_skins"), exe,
+                           package_values(servers, key, {"link5.url": hand_over}), out)
+        print("== Launcher.exe, its login page handing over %s" % hand_over)
+        launcher = run.Launcher(exe, None, os.path.join(out, "movie-report.jsonl"),
                                 os.path.join(out, "launcher.log"), servers.urls["ip_page"])
-        run.wait_for("the game page request", lambda: servers.requests("game"), 60)
+        run.wait_for("the game page request", lambda: any(
+            r["path"].startswith("/game_client.php") for r in servers.requests("game")), 60)
         time.sleep(1.0)
-        run.screenshot(shots[0])
+        run.screenshot(shots["update_dialog"])
         launcher.wait_event("done", 30)
         try:
             launcher.wait_event("call", 10)
         except run.RunError as e:
             print("note: %s" % e)
         time.sleep(0.5)
-        run.screenshot(shots[1])
+        run.screenshot(shots["game_window"])
         launcher.wait_exit(QUIT_AFTER_MS / 1000 + 30)
         update = self_update(build, out, content, key)
     except run.RunError as e:
