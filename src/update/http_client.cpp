@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <deque>
 #include <memory>
+#include <new>
 
 #include "framework/paths.h"
 #include "ravlib/lock.h"
@@ -26,8 +27,6 @@ const DWORD kWorkerWaitMs = 5000;
 const DWORD kIdleWaitMs = 20;
 const int kPollWaitMs = 20;
 const size_t kScrambledPrefix = 256;
-// A body beyond this fails the transfer instead of exhausting the process's memory.
-const size_t kMaxBodyBytes = 256u * 1024u * 1024u;
 
 CCSLock& InstanceLock() {
     static CCSLock lock;
@@ -36,22 +35,24 @@ CCSLock& InstanceLock() {
 
 CCurlHttpClient* g_instance = nullptr;
 
-size_t AppendBody(char* data, size_t size, size_t count, void* user) {
-    std::vector<uint8_t>* body = static_cast<std::vector<uint8_t>*>(user);
+bool Interlocked(volatile LONG* flag) { return InterlockedCompareExchange(flag, 0, 0) != 0; }
+
+}  // namespace
+
+size_t CCurlHttpClient::AppendBody(char* data, size_t size, size_t count, void* response) {
+    CCurlHttpResponse* target = static_cast<CCurlHttpResponse*>(response);
+    std::vector<uint8_t>& body = target->body_;
+    const size_t cap = target->request_->maxBodyBytes;
     if (count != 0 && size > SIZE_MAX / count) return 0;
     size_t length = size * count;
-    if (length > kMaxBodyBytes - body->size()) return 0;
+    if (body.size() > cap || length > cap - body.size()) return 0;
     try {
-        body->insert(body->end(), reinterpret_cast<uint8_t*>(data), reinterpret_cast<uint8_t*>(data) + length);
+        body.insert(body.end(), reinterpret_cast<uint8_t*>(data), reinterpret_cast<uint8_t*>(data) + length);
     } catch (...) {
         return 0;
     }
     return length;
 }
-
-bool Interlocked(volatile LONG* flag) { return InterlockedCompareExchange(flag, 0, 0) != 0; }
-
-}  // namespace
 
 // One easy handle of the pool with its own error buffer, and while it transfers, the
 // header list built for it and the response being filled.
@@ -196,7 +197,7 @@ bool CCurlHttpClient::PrepareGet(Transfer* transfer) {
            curl_easy_setopt(curl, CURLOPT_HTTPGET, 1L) == CURLE_OK &&
            curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 1L) == CURLE_OK &&
            curl_easy_setopt(curl, CURLOPT_AUTOREFERER, 1L) == CURLE_OK &&
-           curl_easy_setopt(curl, CURLOPT_WRITEDATA, &transfer->response->body_) == CURLE_OK &&
+           curl_easy_setopt(curl, CURLOPT_WRITEDATA, transfer->response) == CURLE_OK &&
            curl_easy_setopt(curl, CURLOPT_TIMEOUT, static_cast<long>(totalTimeout_)) == CURLE_OK &&
            curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, static_cast<long>(connectTimeout_)) == CURLE_OK &&
            curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, kGetTimeoutMs) == CURLE_OK;
@@ -211,7 +212,7 @@ bool CCurlHttpClient::PreparePost(Transfer* transfer) {
     if (curl_easy_setopt(curl, CURLOPT_HTTPHEADER, transfer->headers) != CURLE_OK ||
         curl_easy_setopt(curl, CURLOPT_URL, request->url.c_str()) != CURLE_OK ||
         curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, AppendBody) != CURLE_OK ||
-        curl_easy_setopt(curl, CURLOPT_WRITEDATA, &transfer->response->body_) != CURLE_OK ||
+        curl_easy_setopt(curl, CURLOPT_WRITEDATA, transfer->response) != CURLE_OK ||
         curl_easy_setopt(curl, CURLOPT_POST, 1L) != CURLE_OK ||
         curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE,
                          static_cast<curl_off_t>(request->postBody.size())) != CURLE_OK ||
@@ -255,7 +256,12 @@ int32_t CCurlHttpClient::AddRequest(CCurlHttpRequest* request) {
     if (Stopping()) return 1;
     if (!request) return -1;
     CAutoLock guard(&in_->pendingLock);
-    in_->pending.push_back(request);
+    try {
+        in_->pending.push_back(request);
+    } catch (const std::bad_alloc&) {
+        ravlib::LogMessage(ravlib::kLogError, L"no memory to queue the request for %hs", request->GetUrl());
+        return -1;
+    }
     return 0;
 }
 
@@ -394,11 +400,15 @@ void CCurlHttpClient::DispatchResponses() {
         for (CCurlHttpResponse* response : delivered) {
             CCurlHttpRequest* request = response->request_;
             if (request->saveToFile && response->success_ && !request->filePath.empty()) {
-                in_->saveQueue.push_back(response);
-                queued = true;
-            } else {
-                delete response;
+                try {
+                    in_->saveQueue.push_back(response);
+                    queued = true;
+                    continue;
+                } catch (const std::bad_alloc&) {
+                    ravlib::LogMessage(ravlib::kLogError, L"no memory to save %hs", request->GetUrl());
+                }
             }
+            delete response;
         }
     }
     if (queued && in_->saveWake) SetEvent(in_->saveWake);

@@ -63,6 +63,9 @@ public:
     bool deliverOnTransferThread = false;
     // After delivery, a successful body is written to filePath by the save thread.
     bool saveToFile = true;
+    // A body longer than this fails the transfer.
+    size_t maxBodyBytes = kDefaultMaxBodyBytes;
+    static const size_t kDefaultMaxBodyBytes = 256u * 1024u * 1024u;
     // kHttpGet or kHttpPost; any other value fails without touching the network.
     int32_t method = kHttpMethodUnset;
     std::string url;
@@ -122,7 +125,8 @@ public:
     bool StartWorkers();
 
     // Takes the request and queues it: 0. Once Shutdown has begun: 1, and the request
-    // stays the caller's; -1 for a null request.
+    // stays the caller's; -1 for a null request or one that could not be queued (it
+    // stays the caller's).
     int32_t AddRequest(CCurlHttpRequest* request);
 
     // Delivers every finished response to its callback on the calling thread, then hands
@@ -148,6 +152,9 @@ private:
     bool PrepareGet(Transfer* transfer);
     bool PreparePost(Transfer* transfer);
     bool ResetHandle(void* handle);
+    // The libcurl write function: appends to the response's body (userdata: the
+    // response) within its request's maxBodyBytes.
+    static size_t AppendBody(char* data, size_t size, size_t count, void* response);
     bool AdmitRequests();
     void WaitForSockets();
     void FinishTransfer(void* handle, int result);

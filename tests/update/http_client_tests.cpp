@@ -261,6 +261,37 @@ TEST_F(HttpClientTest, AnswersCarryStatusBodyAndSuccessOnlyFor200) {
     }
 }
 
+// A body longer than its request's cap fails the transfer; one that fits, also exactly,
+// arrives whole.
+TEST_F(HttpClientTest, ABodyBeyondItsRequestsCapFailsTheTransfer) {
+    struct Case {
+        const char* path;
+        size_t cap;
+        bool success;
+    } cases[] = {
+        {"/__bytes/5000", 5000, true},
+        {"/__bytes/5000", 4999, false},
+        {"/__bytes/300000", 65536, false},
+        {"/__bytes/300000", CCurlHttpRequest::kDefaultMaxBodyBytes, true},
+        {"/__bytes/0", 0, true},
+    };
+    const int32_t n = static_cast<int32_t>(sizeof cases / sizeof cases[0]);
+    for (int32_t i = 0; i < n; ++i) {
+        CCurlHttpRequest* request = NewGet(cases[i].path, i);
+        request->maxBodyBytes = cases[i].cap;
+        Add(request);
+    }
+    ASSERT_TRUE(DispatchUntil(n));
+    std::vector<Answer> answers = recorder_.Answers();
+    ASSERT_EQ(answers.size(), static_cast<size_t>(n));
+    for (int32_t i = 0; i < n; ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(answers[i].success, cases[i].success);
+        if (cases[i].success) EXPECT_EQ(answers[i].body.size(), atoi(cases[i].path + 9) + 0u);
+        if (!cases[i].success) EXPECT_LE(answers[i].body.size(), cases[i].cap);
+    }
+}
+
 TEST_F(HttpClientTest, UnsetOrUnknownMethodFailsWithoutTouchingTheNetwork) {
     for (int32_t method : {static_cast<int32_t>(kHttpMethodUnset), 7, -1}) {
         CCurlHttpRequest* request = NewGet("/__bytes/10", method);
