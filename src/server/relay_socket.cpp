@@ -201,6 +201,7 @@ void CCustomRelayServerClientSocket::OnReceive(RecvBuffer& buffer) {
             break;
         }
         if (length > remaining - kHeaderSize) break;  // incomplete: wait for the rest
+        if (!MayTakeRequest()) break;  // the frame waits for a later pass
         const uint8_t* body = position + kHeaderSize;
         position = body + length;
         consumeTo(position);

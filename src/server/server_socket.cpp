@@ -229,6 +229,13 @@ void CCustomServerSocket::AcceptLoop() {
             closesocket(handle);
             break;
         }
+        const int held = ClientCount();
+        if (held >= clientLimit_) {
+            LogMessage(ravlib::kLogError, L"%ls server holds %d connections (limit %d), closing a new one",
+                       name_, held, clientLimit_);
+            closesocket(handle);
+            continue;
+        }
         CCustomServerClientSocket* client = CreateClient(handle, &peer);
         if (!client) {
             closesocket(handle);

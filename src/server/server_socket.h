@@ -57,7 +57,15 @@ protected:
 
 class CCustomServerSocket : public CCustomWorkSocket {
 public:
-    enum { kNameChars = 256, kAcceptWaitMs = 3000, kThreadWaitMs = 2000, kSocketBuffer = 32768 };
+    enum {
+        kNameChars = 256,
+        kAcceptWaitMs = 3000,
+        kThreadWaitMs = 2000,
+        kSocketBuffer = 32768,
+        // The most connections held at once (those a subclass keeps after they ended
+        // included); a connection beyond it is closed as soon as it is accepted.
+        kDefaultClientLimit = 256,
+    };
 
     CCustomServerSocket();
     // Stops the server and deletes the connections it still holds.
@@ -108,6 +116,8 @@ public:
     bool IsStarted() const { return acceptStop_ == 0; }
     // Connections held by the data thread plus those waiting to be taken.
     int ClientCount();
+    // Set before Start.
+    void SetClientLimit(int limit) { clientLimit_ = limit; }
     void SetPacing(int passes, uint64_t periodMs) {
         passes_ = passes;
         period_ = periodMs;
@@ -121,6 +131,7 @@ protected:
     int port_ = 0;
     HANDLE acceptThread_ = nullptr;
     HANDLE dataThread_ = nullptr;
+    int clientLimit_ = kDefaultClientLimit;
     int passes_ = 5;
     uint64_t period_ = 300;
     ravlib::sync::lock::CCSLock clientsLock_;

@@ -6,6 +6,7 @@
 #include <wchar.h>
 
 #include <atomic>
+#include <new>
 
 #include <zlib.h>
 
@@ -32,6 +33,20 @@ std::atomic<uint32_t> g_nextClientId{1};
 // The server that exists, so that a transfer finished after its server was deleted is
 // dropped instead of reaching freed memory.
 std::atomic<CSessionServer*> g_liveServer{nullptr};
+// The body bytes the running fetches may hold, each counted at its cap. Process-wide: a
+// body outlives the server while the HTTP client saves it.
+std::atomic<size_t> g_fetchBodies{0};
+
+// A resource fetch: it holds its share of the budget until it is destroyed with its
+// body, after the body has been answered and saved.
+class ResourceFetch : public CCurlHttpRequest {
+public:
+    ResourceFetch() {
+        maxBodyBytes = CSessionServer::kMissBodyCap;
+        g_fetchBodies += CSessionServer::kMissBodyCap;
+    }
+    ~ResourceFetch() override { g_fetchBodies -= CSessionServer::kMissBodyCap; }
+};
 
 // Copies source (null: empty) into destination[capacity], cut to fit and terminated;
 // returns the length copied.
@@ -202,7 +217,8 @@ void CSessionClient::HandleGetFile(PacketReader& reader) {
         return;
 
     LogMessage(kLogInfo, L"gets file %s,tick=%u", localName, static_cast<unsigned>(GetTickMs()));
-    if (server_) server_->RequestRemoteFile(address, path, id_, request);
+    if (server_ && !server_->RequestRemoteFile(address, path, id_, request))
+        SendRemoteReply(true, path, address, nullptr, 0, request);
 }
 
 bool CSessionClient::ResolveName(const char* name, wchar_t* localName) {
@@ -320,7 +336,12 @@ void CSessionServer::Process() {
         CAutoLock guard(&repliesLock_);
         replies.swap(pendingReplies_);
     }
-    for (const RemoteReply& reply : replies) AnswerRemoteReply(reply, reply.body.data(), reply.body.size());
+    for (const RemoteReply& reply : replies) {
+        const FileRequestContext context = {reply.words[0], reply.words[1], reply.words[2], reply.token.c_str()};
+        AnswerFetch(reply.clientId, reply.failed, reply.localPath.c_str(), reply.address.c_str(), context,
+                    reply.body.data(), reply.body.size());
+    }
+    StartWaitingFetches();
     WaitForTraffic(passStart);
 }
 
@@ -339,20 +360,22 @@ void CSessionServer::WaitForTraffic(uint64_t passStart) {
         CCustomServerClientSocket* client = clients_[i];
         const SOCKET handle = client->GetHandle();
         if (!client->IsConnected() || handle == INVALID_SOCKET) continue;
-        // Bytes received in this pass are parsed in the next one, and a connection that
-        // could send may be able to send more: no wait then.
-        if (client->LastActivity() >= passStart) return;
-        if (readable.count == kWatchedSockets) {
+        // Bytes received in this pass are parsed in the next one, requests held back
+        // are taken in the next one, and a connection that could send may be able to
+        // send more: no wait then.
+        if (client->LastActivity() >= passStart || (client->HoldsRequests() && !client->IsPaused())) return;
+        if (readable.count == kWatchedSockets || writable.count == kWatchedSockets) {
             ++unwatched;
             continue;
         }
-        readable.sockets[readable.count++] = handle;
+        // A paused connection is not read: only room for its replies is waited for.
+        if (!client->IsPaused()) readable.sockets[readable.count++] = handle;
         if (client->QueuedCount() > 0) writable.sockets[writable.count++] = handle;
     }
     // Under Wine, room in a send buffer is reported up to 10 ms late: a connection with
     // replies queued is looked at again after 1 ms.
     const long waitMs = unwatched > 0 || writable.count > 0 ? 1 : kTrafficWaitMs;
-    if (readable.count == 0) {
+    if (readable.count == 0 && writable.count == 0) {
         Sleep(static_cast<DWORD>(waitMs));
         return;
     }
@@ -361,49 +384,93 @@ void CSessionServer::WaitForTraffic(uint64_t passStart) {
            nullptr, &timeout);
 }
 
-void CSessionServer::RequestRemoteFile(const char* address, const wchar_t* localPath,
+bool CSessionServer::RequestRemoteFile(const char* address, const wchar_t* localPath,
                                        uint32_t clientId, const FileRequestContext& request) {
+    if (!CCurlHttpClient::GetInstance()) return true;
+    try {
+        waitingFetches_.push_back(
+            WaitingFetch{clientId, address, localPath, request.token, {request.word1, request.word2, request.word3}});
+    } catch (const std::bad_alloc&) {
+        LogMessage(kLogError, L"no memory to fetch %hs", address);
+        return false;
+    }
+    StartWaitingFetches();
+    return true;
+}
+
+void CSessionServer::StartWaitingFetches() {
+    while (!waitingFetches_.empty() && g_fetchBodies.load() <= kMissBodyBudget - kMissBodyCap) {
+        const WaitingFetch& fetch = waitingFetches_.front();
+        if (!StartFetch(fetch)) {
+            const FileRequestContext context = {fetch.words[0], fetch.words[1], fetch.words[2], fetch.token.c_str()};
+            AnswerFetch(fetch.clientId, true, fetch.localPath.c_str(), fetch.address.c_str(), context, nullptr, 0);
+        }
+        waitingFetches_.pop_front();
+    }
+}
+
+bool CSessionServer::StartFetch(const WaitingFetch& fetch) {
     CCurlHttpClient* http = CCurlHttpClient::GetInstance();
-    if (!http) return;
-    CCurlHttpRequest* fetch = new CCurlHttpRequest;
-    fetch->SetUrl(address);
-    fetch->SetMethod(kHttpGet);
-    fetch->filePath = localPath;
-    fetch->SetContext(request.token, static_cast<int32_t>(clientId), request.word1, request.word2,
-                      request.word3);
-    fetch->SetCallback(OnRemoteFile, this);
-    if (http->AddRequest(fetch) != 0) delete fetch;
+    if (!http) return false;
+    ResourceFetch* request = new (std::nothrow) ResourceFetch;
+    if (request) {
+        try {
+            request->SetUrl(fetch.address.c_str());
+            request->filePath = fetch.localPath;
+            request->SetContext(fetch.token.c_str(), static_cast<int32_t>(fetch.clientId), fetch.words[0],
+                                fetch.words[1], fetch.words[2]);
+        } catch (const std::bad_alloc&) {
+            delete request;
+            request = nullptr;
+        }
+    }
+    if (!request) {
+        LogMessage(kLogError, L"no memory to fetch %hs", fetch.address.c_str());
+        return false;
+    }
+    request->SetMethod(kHttpGet);
+    request->SetCallback(OnRemoteFile, this);
+    if (http->AddRequest(request) == 0) return true;
+    delete request;
+    return false;
 }
 
 void CSessionServer::OnRemoteFile(void* user, CCurlHttpResponse* response) {
     CSessionServer* server = static_cast<CSessionServer*>(user);
     if (!server || server != g_liveServer.load() || !response || !response->GetRequest()) return;
     const CCurlHttpRequest* request = response->GetRequest();
-    RemoteReply reply;
-    reply.clientId = static_cast<uint32_t>(request->GetTag());
-    reply.failed = !response->GetSuccess();
-    reply.localPath = request->filePath;
-    reply.address = request->GetUrl();
-    reply.token = request->GetLabel();
-    reply.words[0] = request->GetParam1();
-    reply.words[1] = request->GetParam2();
-    reply.words[2] = request->GetParam3();
+    const uint32_t clientId = static_cast<uint32_t>(request->GetTag());
+    const bool failed = !response->GetSuccess();
     if (GetCurrentThreadId() == server->dataThreadId_) {
         // The common case: the body is answered from where it lies.
-        server->AnswerRemoteReply(reply, response->GetBody(), response->GetBodyLength());
+        const FileRequestContext context = {request->GetParam1(), request->GetParam2(), request->GetParam3(),
+                                            request->GetLabel()};
+        server->AnswerFetch(clientId, failed, request->filePath.c_str(), request->GetUrl(), context,
+                            response->GetBody(), response->GetBodyLength());
         return;
     }
-    reply.body.assign(response->GetBody(), response->GetBody() + response->GetBodyLength());
-    CAutoLock guard(&server->repliesLock_);
-    server->pendingReplies_.push_back(std::move(reply));
+    try {
+        RemoteReply reply;
+        reply.clientId = clientId;
+        reply.failed = failed;
+        reply.localPath = request->filePath;
+        reply.address = request->GetUrl();
+        reply.token = request->GetLabel();
+        reply.words[0] = request->GetParam1();
+        reply.words[1] = request->GetParam2();
+        reply.words[2] = request->GetParam3();
+        reply.body.assign(response->GetBody(), response->GetBody() + response->GetBodyLength());
+        CAutoLock guard(&server->repliesLock_);
+        server->pendingReplies_.push_back(std::move(reply));
+    } catch (const std::bad_alloc&) {
+        LogMessage(kLogError, L"no memory for the reply to %hs", request->GetUrl());
+    }
 }
 
-void CSessionServer::AnswerRemoteReply(const RemoteReply& reply, const uint8_t* body, size_t length) {
-    CSessionClient* client = FindConnectedClient(reply.clientId);
-    if (!client) return;
-    const FileRequestContext context = {reply.words[0], reply.words[1], reply.words[2], reply.token.c_str()};
-    client->SendRemoteReply(reply.failed, reply.localPath.c_str(), reply.address.c_str(), body,
-                            static_cast<uint32_t>(length), context);
+void CSessionServer::AnswerFetch(uint32_t clientId, bool failed, const wchar_t* localPath, const char* address,
+                                 const FileRequestContext& request, const uint8_t* body, size_t length) {
+    CSessionClient* client = FindConnectedClient(clientId);
+    if (client) client->SendRemoteReply(failed, localPath, address, body, static_cast<uint32_t>(length), request);
 }
 
 CSessionClient* CSessionServer::FindConnectedClient(uint32_t id) {
@@ -415,7 +482,11 @@ CSessionClient* CSessionServer::FindConnectedClient(uint32_t id) {
 }
 
 CCustomServerClientSocket* CSessionServer::CreateClient(SOCKET handle, const sockaddr_in* peer) {
-    CSessionClient* client = new CSessionClient(this, g_nextClientId++);
+    CSessionClient* client = new (std::nothrow) CSessionClient(this, g_nextClientId++);
+    if (!client) {
+        LogMessage(kLogError, L"no memory for a new connection, closing it");
+        return nullptr;
+    }
     client->Init(handle, peer);
     CAutoLock guard(&defaultsLock_);
     if (defaultResourceBase_[0]) client->SetResourceBase(defaultResourceBase_);

@@ -13,6 +13,7 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include <deque>
 #include <string>
 #include <vector>
 
@@ -112,6 +113,10 @@ public:
         // a few sends instead of dozens.
         kSendBufferBytes = 1024 * 1024,
     };
+    // The largest body of one fetched resource, and the bodies all fetches running at
+    // once may hold together (each counted at the largest); further fetches wait.
+    static const size_t kMissBodyCap = 64u * 1024u * 1024u;
+    static const size_t kMissBodyBudget = 256u * 1024u * 1024u;
 
     CSessionServer();
     ~CSessionServer() override;
@@ -137,10 +142,11 @@ public:
 
     CCacheScope& Scope() { return scope_; }
 
-    // Hands the fetch of address to the HTTP client, which saves a successful body at
-    // localPath; the reply follows in OnRemoteFile. Nothing happens without an HTTP
-    // client.
-    void RequestRemoteFile(const char* address, const wchar_t* localPath, uint32_t clientId,
+    // Queues the fetch of address for the HTTP client, which saves a successful body at
+    // localPath; the reply follows in OnRemoteFile. Fetches start in their order while
+    // the budget of bodies allows. Nothing happens without an HTTP client. False when
+    // the fetch could not be queued (the caller answers it as failed).
+    bool RequestRemoteFile(const char* address, const wchar_t* localPath, uint32_t clientId,
                            const FileRequestContext& request);
     // The HTTP client's callback (user = the server).
     static void OnRemoteFile(void* user, CCurlHttpResponse* response);
@@ -158,13 +164,29 @@ private:
         uint32_t words[3];
     };
 
-    void AnswerRemoteReply(const RemoteReply& reply, const uint8_t* body, size_t length);
+    // A fetch that waits for the budget of bodies.
+    struct WaitingFetch {
+        uint32_t clientId;
+        std::string address;
+        std::wstring localPath;
+        std::string token;
+        uint32_t words[3];
+    };
+
+    // Answers a fetch on its connection when that is still connected.
+    void AnswerFetch(uint32_t clientId, bool failed, const wchar_t* localPath, const char* address,
+                     const FileRequestContext& request, const uint8_t* body, size_t length);
+    // Starts waiting fetches in their order while the budget allows; one that cannot be
+    // started is answered as failed.
+    void StartWaitingFetches();
+    bool StartFetch(const WaitingFetch& fetch);
     void WaitForTraffic(uint64_t passStart);
     CSessionClient* FindConnectedClient(uint32_t id);
 
     DWORD dataThreadId_ = 0;
     ravlib::sync::lock::CCSLock repliesLock_;
     std::vector<RemoteReply> pendingReplies_;
+    std::deque<WaitingFetch> waitingFetches_;  // data thread
     CCacheScope scope_;
     ravlib::sync::lock::CCSLock defaultsLock_;
     wchar_t defaultLocalDir_[kLocalDirChars];

@@ -95,10 +95,7 @@ void CDataPacket::FreeBuffer() {
 CSendPacketPool::CSendPacketPool() : sendQueue_(&sendLock_), freeList_(&freeLock_) {}
 
 CSendPacketPool::~CSendPacketPool() {
-    ReleaseAll();
-    CAutoLock guard(&freeLock_);
-    for (int32_t i = 0; i < blocks_.Count(); ++i) delete[] blocks_[i];
-    blocks_.Clear();
+    ReleasePool();
 }
 
 CDataPacket* CSendPacketPool::GetPacket() {
@@ -131,7 +128,11 @@ bool CSendPacketPool::QueuePacket(CDataPacket* packet) {
     bool queued = true;
     if (!packet->IsEmpty()) {
         packet->position_ = packet->begin_;
+        // Counted before the push: the sending thread may take the packet at once.
+        const size_t bytes = packet->Size();
+        queuedBytes_ += bytes;
         if (sendQueue_.Push(packet)) return true;
+        queuedBytes_ -= bytes;
         packet->Empty();
         queued = false;
     }
@@ -155,6 +156,7 @@ int64_t CSendPacketPool::Flush(ravlib::inet::socket::CCustomSocket& socket) {
             int sent = socket.Send(packet->position_, chunk, 0);
             if (sent <= 0) break;
             total += sent;
+            queuedBytes_ -= static_cast<size_t>(sent);
             packet->position_ += sent;
             if (sent < chunk) break;
             if (packet->position_ < packet->dataEnd_) continue;
@@ -194,6 +196,14 @@ void CSendPacketPool::ReleaseAll() {
     sendIndex_ = 0;
     for (int32_t i = 0; i < freeList_.Count(); ++i) freeList_[i]->FreeBuffer();
     freeList_.Clear();
+    queuedBytes_ = 0;
+}
+
+void CSendPacketPool::ReleasePool() {
+    ReleaseAll();
+    CAutoLock guard(&freeLock_);
+    for (int32_t i = 0; i < blocks_.Count(); ++i) delete[] blocks_[i];
+    blocks_.Clear();
 }
 
 int CSendPacketPool::QueuedCount() {
@@ -224,7 +234,6 @@ CCustomWorkSocket::~CCustomWorkSocket() {
     messages_.Merge();
     for (int32_t i = 0; i < messages_.Count(); ++i) delete messages_[i];
     messages_.Clear();
-    ReleaseAll();
     // The handle is closed by the base destructor; it sees the socket as a plain
     // CCustomSocket by then, so no hook of this class or a subclass runs.
 }
@@ -378,14 +387,50 @@ void CCustomWorkSocket::DispatchMessages() {
     messages_.RemoveFront(count);
 }
 
+void CCustomWorkSocket::ReleaseMemory() {
+    Release(buffers_[0]);
+    Release(buffers_[1]);
+    ReleasePool();
+}
+
+bool CCustomWorkSocket::MayTakeRequest() {
+    const size_t backlog = QueuedBytes();
+    if (backlog >= sendBacklogLimit_) {
+        if (!paused_)
+            ravlib::LogMessage(ravlib::kLogError,
+                               L"connection has %u reply bytes unsent (limit %u): its requests "
+                               L"wait",
+                               static_cast<unsigned>(backlog), static_cast<unsigned>(sendBacklogLimit_));
+        paused_ = true;
+        holding_ = true;
+        return false;
+    }
+    if (backlog > passStartBacklog_ && backlog - passStartBacklog_ >= passReplyBudget_) {
+        holding_ = true;
+        return false;
+    }
+    return true;
+}
+
 void CCustomWorkSocket::Process() {
     if (IsConnected()) {
-        ReceiveAll();
-        if (IsConnected()) OnReceive(Processing());
+        if (paused_ && QueuedBytes() < sendBacklogLimit_ / 2) paused_ = false;
+        if (!paused_) {
+            // Requests held back in the last pass are taken before more is read.
+            const bool held = holding_;
+            holding_ = false;
+            passStartBacklog_ = QueuedBytes();
+            if (!held) ReceiveAll();
+            if (IsConnected()) OnReceive(Processing());
+        }
     }
     DispatchMessages();
     OnIdle();
     if (IsConnected() && sendEnabled_) {
         if (Flush(*this) != 0) lastActivity_ = ravlib::GetTickMs();
+    }
+    if (!IsConnected() && !memoryReleased_) {
+        ReleaseMemory();
+        memoryReleased_ = true;
     }
 }

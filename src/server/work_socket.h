@@ -11,6 +11,8 @@
 #include <stdint.h>
 #include <string.h>
 
+#include <atomic>
+
 #include "ravlib/list.h"
 #include "ravlib/lock.h"
 #include "server/custom_socket.h"
@@ -114,8 +116,12 @@ public:
     void Trim();
     // Frees the buffers of all queued and free packets and empties both lists.
     void ReleaseAll();
+    // ReleaseAll, and the packet records too; a later GetPacket makes new ones.
+    void ReleasePool();
 
     // Inspection (any thread).
+    // Bytes queued and not yet sent.
+    size_t QueuedBytes() const { return queuedBytes_.load(); }
     int QueuedCount();
     int FreeCount();
     size_t FreeBufferBytes();
@@ -124,6 +130,7 @@ private:
     ravlib::sync::lock::CCSLock sendLock_;
     ravlib::sync::lock::CCSLock freeLock_;
     int sendIndex_ = 0;
+    std::atomic<size_t> queuedBytes_{0};
     CPacketQueue sendQueue_;
     ravlib::container::CLockList<CDataPacket*> freeList_;
     // The blocks of 64 packet records, freed with the pool (under freeLock).
@@ -158,6 +165,11 @@ public:
         kDefaultReceiveLimit = 2 * 1024 * 1024,
         kShrinkAbove = 256 * 1024,   // an emptied buffer larger than this is released
     };
+    // Unsent reply bytes above which a connection's requests wait (and nothing more is
+    // read from it) until fewer than half remain; and the reply bytes one pass may
+    // queue on a connection before its further requests wait for the next pass.
+    static const size_t kDefaultSendBacklogLimit = 8u * 1024u * 1024u;
+    static const size_t kDefaultPassReplyBudget = 1024u * 1024u;
 
     CCustomWorkSocket();
     ~CCustomWorkSocket() override;
@@ -171,8 +183,21 @@ public:
     // A posted message: its first word and words three to ten.
     virtual void OnMessage(uint32_t code, const uint32_t* params);
     virtual void OnIdle() {}
-    // One pass: receive, OnReceive, posted messages, OnIdle, Flush.
+    // One pass: receive, OnReceive, posted messages, OnIdle, Flush. Receiving and
+    // OnReceive are left out while the connection's requests wait for its backlog; a
+    // connection found disconnected at the end of a pass frees its buffers.
     virtual void Process();
+
+    // Asked by the protocol layer before each request: false when the connection's
+    // unsent replies reached the backlog limit or this pass has queued its reply budget
+    // for it. The request then stays in the buffer and is taken in a later pass.
+    bool MayTakeRequest();
+    // The replies' backlog is too large: nothing is read or taken from the connection.
+    bool IsPaused() const { return paused_; }
+    // Requests already received wait for the next pass.
+    bool HoldsRequests() const { return holding_; }
+    void SetSendBacklogLimit(size_t bytes) { sendBacklogLimit_ = bytes; }
+    void SetPassReplyBudget(size_t bytes) { passReplyBudget_ = bytes; }
 
     // Merges what was received into the processing buffer (see the .cpp).
     void Compact();
@@ -188,6 +213,9 @@ public:
     int BufferedBytes() const;
     // Bytes allocated for the two receive buffers together.
     int ReceiveCapacity() const { return buffers_[0].capacity + buffers_[1].capacity; }
+    // Frees the receive buffers and the packet pool (the data thread, once the
+    // connection has ended).
+    void ReleaseMemory();
 
     uint64_t LastActivity() const { return lastActivity_; }
     uint64_t ConnectTick() const { return connectTick_; }
@@ -212,6 +240,12 @@ private:
     RecvBuffer buffers_[2];
     int receiving_ = 0;
     int receiveLimit_ = kDefaultReceiveLimit;
+    size_t sendBacklogLimit_ = kDefaultSendBacklogLimit;
+    size_t passReplyBudget_ = kDefaultPassReplyBudget;
+    size_t passStartBacklog_ = 0;
+    bool paused_ = false;
+    bool holding_ = false;
+    bool memoryReleased_ = false;
     ravlib::sync::lock::CCSLock messagesLock_;
     CDrainQueue<tagAppInternalMessage*> messages_;
 };

@@ -23,7 +23,8 @@ import threading
 import time
 
 lock = threading.Lock()
-stats = {"requests": 0, "concurrent": 0, "max_concurrent": 0}
+# concurrent counts open connections; active counts requests being answered.
+stats = {"requests": 0, "concurrent": 0, "max_concurrent": 0, "active": 0, "max_active": 0}
 
 
 @functools.lru_cache(maxsize=16)
@@ -62,12 +63,19 @@ class Handler(http.server.BaseHTTPRequestHandler):
         parts = self.path.split("/")
         if self.path == "/stats":
             with lock:
-                text = "requests=%d concurrent=%d max_concurrent=%d" % (
-                    stats["requests"], stats["concurrent"] - 1, stats["max_concurrent"])
+                text = "requests=%d concurrent=%d max_concurrent=%d max_active=%d" % (
+                    stats["requests"], stats["concurrent"] - 1, stats["max_concurrent"], stats["max_active"])
             self.answer(200, text.encode())
+            return
+        if self.path == "/stats/reset":
+            with lock:
+                stats["max_active"] = stats["active"]
+            self.answer(200, b"reset")
             return
         with lock:
             stats["requests"] += 1
+            stats["active"] += 1
+            stats["max_active"] = max(stats["max_active"], stats["active"])
         try:
             if parts[1] == "ok":
                 self.answer(200, pattern(int(parts[2])))
@@ -80,6 +88,9 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 self.answer(404, b"not here")
         except (IndexError, ValueError):
             self.answer(404, b"not here")
+        finally:
+            with lock:
+                stats["active"] -= 1
 
 
 def main():

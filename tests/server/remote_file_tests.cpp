@@ -5,6 +5,7 @@
 #include <stdint.h>
 #include <stdlib.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -32,14 +33,20 @@ std::string Cdn() {
     return address ? address : "";
 }
 
-// One value of the content server's /stats line.
-int CdnStat(const std::string& key) {
+// The content server's answer to a control path (/stats, /stats/reset).
+std::string CdnControl(const std::string& path) {
     const std::string cdn = Cdn();
     const int port = atoi(cdn.substr(cdn.rfind(':') + 1).c_str());
     TestClient client;
-    if (!client.Connect(port) || !client.Send("GET /stats HTTP/1.0\r\nHost: x\r\n\r\n")) return -1;
+    if (!client.Connect(port) || !client.Send("GET " + path + " HTTP/1.0\r\nHost: x\r\n\r\n")) return "";
     std::string answer, chunk;
     while (client.RecvExact(1, &chunk, 2000)) answer += chunk;
+    return answer;
+}
+
+// One value of the content server's /stats line.
+int CdnStat(const std::string& key) {
+    const std::string answer = CdnControl("/stats");
     const size_t at = answer.find(key + "=");
     return at == std::string::npos ? -1 : atoi(answer.c_str() + at + key.size() + 1);
 }
@@ -179,6 +186,38 @@ TEST_F(RemoteFileTest, AClientGoneBeforeItsFetchEndsGetsNothingButTheFileIsStore
     EXPECT_EQ(hit.status, 0);
     EXPECT_TRUE(hit.rest == Pattern(400));
     EXPECT_EQ(CdnStat("requests"), before);
+}
+
+// Misses beyond the budget of bodies in flight wait and start as earlier ones end: all
+// are answered, and no more run at once than the budget holds.
+TEST_F(RemoteFileTest, MissesBeyondTheBodyBudgetWaitTheirTurn) {
+    const size_t running = CSessionServer::kMissBodyBudget / CSessionServer::kMissBodyCap;
+    const int count = static_cast<int>(running) * 2 + 2;
+    CdnControl("/stats/reset");
+    TestClient client;
+    Open(client);
+    std::string frames;
+    for (int i = 0; i < count; ++i) {
+        const std::string name = "slow/300/" + std::to_string(1000 + i) + "/w" + std::to_string(i) + ".dat";
+        frames += Frame(2, GetFilePayload(static_cast<uint32_t>(i), 0, 0, "t", name));
+    }
+    ASSERT_TRUE(client.Send(frames));
+    std::vector<bool> answered(count, false);
+    for (int i = 0; i < count; ++i) {
+        uint8_t type = 0;
+        std::string payload;
+        ASSERT_TRUE(client.RecvFrame(&type, &payload, 20000)) << i;
+        const uint32_t word1 = LoadU32(payload, 0);
+        ASSERT_LT(word1, static_cast<uint32_t>(count));
+        const size_t at = 14 + 1 + 1;  // token "t"
+        EXPECT_EQ(static_cast<uint8_t>(payload[at]), 0);
+        EXPECT_TRUE(payload.substr(at + 5) == Pattern(1000 + word1));
+        answered[word1] = true;
+    }
+    EXPECT_EQ(std::count(answered.begin(), answered.end(), true), count);
+    const int most = CdnStat("max_active");
+    EXPECT_GE(most, 1);
+    EXPECT_LE(most, static_cast<int>(running));
 }
 
 // Names that would leave the cache, reach one of the launcher's own files in it, open a

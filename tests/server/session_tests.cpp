@@ -3,10 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
+#include <psapi.h>
 
 #include <ctype.h>
 #include <stdint.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -350,6 +352,153 @@ TEST_F(SessionTest, ConnectionsAcceptedBeforeTheDefaultsKeepTheirOwn) {
     Open(late);
     EXPECT_EQ(Get(early, "..").rest, Pstr(std::string(kBase) + ".."));
     EXPECT_EQ(Get(late, "..").rest, Pstr("http://later/.."));
+}
+
+// ---- bounds under load
+
+// The process's working set, now and at its peak (Wine reports no private bytes).
+PROCESS_MEMORY_COUNTERS MemoryCounters() {
+    PROCESS_MEMORY_COUNTERS counters = {};
+    counters.cb = sizeof counters;
+    GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters);
+    return counters;
+}
+
+size_t WorkingSet() { return MemoryCounters().WorkingSetSize; }
+
+const size_t kMiB = 1024 * 1024;
+
+std::string ManyGetFiles(const std::string& name, uint32_t count) {
+    std::string frames;
+    for (uint32_t i = 0; i < count; ++i) frames += Frame(2, GetFilePayload(i, 0, 0, "t", name));
+    return frames;
+}
+
+// A peer that asks for thousands of large cached files and reads nothing holds the
+// server to its reply backlog; another connection is served meanwhile.
+TEST_F(SessionTest, ANeverReadingPeerIsHeldToItsBacklogAndOthersAreServed) {
+    const std::string big = Pattern(300000);
+    Put("big/b.swf", big);
+    List("big/b.swf", Crc(big));
+    Put("small.txt", "small");
+    List("small.txt", Crc("small"));
+    const size_t before = WorkingSet();
+
+    LogCapture log;
+    TestClient greedy;
+    ASSERT_TRUE(greedy.Connect(port, 4096));
+    ASSERT_TRUE(greedy.Handshake());
+    ASSERT_TRUE(greedy.Send(ManyGetFiles("big/b.swf", 3000)));
+    ASSERT_TRUE(WaitFor([&] { return log.Contains(L"its requests wait"); }, 20000));
+
+    TestClient polite;
+    Open(polite);
+    const Reply reply = Get(polite, "small.txt");
+    EXPECT_EQ(reply.status, 0);
+    EXPECT_EQ(reply.rest, "small");
+
+    // The stalled connection stays stalled: the memory it costs is sampled a while.
+    size_t most = WorkingSet();
+    for (int i = 0; i < 20; ++i) {
+        Sleep(50);
+        const size_t now = WorkingSet();
+        if (now > most) most = now;
+    }
+    printf("never-reading peer: working set %.1f MiB before, at most %.1f MiB while stalled; "
+           "peak working set %.1f MiB\n",
+           before / double(kMiB), most / double(kMiB), MemoryCounters().PeakWorkingSetSize / double(kMiB));
+    EXPECT_LT(most, before + 64 * kMiB);
+}
+
+// A burst of requests for large files, read only once it is all sent, is answered
+// whole and in the order of the requests, over many passes and pauses.
+TEST_F(SessionTest, APipelinedBurstIsAnsweredInOrder) {
+    const std::string big = Pattern(300000);
+    Put("big/b.swf", big);
+    List("big/b.swf", Crc(big));
+    const uint32_t count = 64;  // about 19 MB of replies: beyond one pass and the backlog
+    TestClient client;
+    Open(client);
+    ASSERT_TRUE(client.Send(ManyGetFiles("big/b.swf", count)));
+    for (uint32_t i = 0; i < count; ++i) {
+        SCOPED_TRACE(i);
+        const Reply reply = Answer(client);
+        ASSERT_EQ(reply.status, 0);
+        ASSERT_EQ(reply.words[0], i);
+        ASSERT_TRUE(reply.rest == big);
+    }
+}
+
+// Connections beyond the limit are closed as soon as they are accepted; those that
+// ended and linger count, and the others are still served.
+TEST_F(SessionTest, ConnectionsBeyondTheLimitAreClosedAtOnce) {
+    Put("small.txt", "small");
+    List("small.txt", Crc("small"));
+    LogCapture log;
+    std::vector<std::unique_ptr<TestClient>> clients;
+    for (int i = 0; i < CCustomServerSocket::kDefaultClientLimit; ++i) {
+        clients.emplace_back(new TestClient);
+        ASSERT_TRUE(clients.back()->Connect(port)) << i;
+    }
+    ASSERT_TRUE(WaitFor([&] { return FileSrvGetServer()->ClientCount() == CCustomServerSocket::kDefaultClientLimit; }, 20000));
+    for (int i = 0; i < 8; ++i) clients[i]->Close();  // these linger
+
+    TestClient refused;
+    ASSERT_TRUE(refused.Connect(port));
+    EXPECT_TRUE(refused.WaitClosed(10000));
+    EXPECT_TRUE(log.Contains(L"closing a new one"));
+
+    TestClient& served = *clients.back();
+    ASSERT_TRUE(served.Handshake());
+    EXPECT_EQ(Get(served, "small.txt").rest, "small");
+}
+
+// A session server that shows what its ended connections still hold.
+class InspectedSessionServer : public CSessionServer {
+public:
+    // Bytes of receive buffers and packets held by connections that have ended, and
+    // how many have ended.
+    size_t HeldByEnded(int* ended) {
+        ravlib::sync::lock::CAutoLock guard(&clientsLock_);
+        size_t bytes = 0;
+        *ended = 0;
+        for (int32_t i = 0; i < clients_.Count(); ++i) {
+            CCustomServerClientSocket* client = clients_[i];
+            if (client->IsConnected()) continue;
+            ++*ended;
+            bytes += static_cast<size_t>(client->ReceiveCapacity()) + client->FreeBufferBytes() +
+                     static_cast<size_t>(client->FreeCount());
+        }
+        return bytes;
+    }
+};
+
+class LingerTest : public SessionTest {
+protected:
+    void SetUp() override {
+        FileSrvSetServerFactory([]() -> CCustomServerSocket* { return new InspectedSessionServer; });
+        SessionTest::SetUp();
+    }
+    void TearDown() override {
+        SessionTest::TearDown();
+        FileSrvSetServerFactory(FileSrvCreateSessionServer);
+    }
+    InspectedSessionServer* Server() { return static_cast<InspectedSessionServer*>(FileSrvGetServer()); }
+};
+
+TEST_F(LingerTest, AnEndedConnectionLingersWithoutItsBuffers) {
+    Put("small.txt", "small");
+    List("small.txt", Crc("small"));
+    TestClient client;
+    Open(client);
+    EXPECT_EQ(Get(client, "small.txt").rest, "small");
+    // Most of a large frame: the server holds it in its receive buffer.
+    ASSERT_TRUE(client.Send(FrameHeader(1000000) + std::string(900000, 'x')));
+    client.Close();
+    int ended = 0;
+    ASSERT_TRUE(WaitFor([&] { return Server()->HeldByEnded(&ended) == 0 && ended == 1; }, 5000))
+        << Server()->HeldByEnded(&ended) << " bytes held by " << ended << " ended connections";
+    EXPECT_EQ(Server()->ClientCount(), 1);  // it lingers
 }
 
 }  // namespace
