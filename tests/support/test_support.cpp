@@ -1,6 +1,9 @@
 #include "test_support.h"
 
 #include <stdlib.h>
+#include <string.h>
+
+#include <shellapi.h>
 
 #include "framework/paths.h"
 
@@ -120,8 +123,8 @@ bool PublishOnHttpServer(const std::string& name, const std::string& content) {
 
 namespace testing_support {
 
-MessageBoxCatcher::MessageBoxCatcher(DWORD processId)
-    : processId_(processId ? processId : GetCurrentProcessId()) {
+MessageBoxCatcher::MessageBoxCatcher(DWORD processId, int answer)
+    : processId_(processId ? processId : GetCurrentProcessId()), answer_(answer) {
     InitializeCriticalSection(&lock_);
     thread_ = CreateThread(nullptr, 0, Watch, this, 0, nullptr);
 }
@@ -185,11 +188,38 @@ DWORD WINAPI MessageBoxCatcher::Watch(void* param) {
                 LeaveCriticalSection(&self->lock_);
                 answered.push_back(find.found);
             }
-            PostMessageW(find.found, WM_COMMAND, IDOK, 0);
+            PostMessageW(find.found, WM_COMMAND, static_cast<WPARAM>(self->answer_), 0);
         }
         Sleep(50);
     }
     return 0;
+}
+
+namespace {
+thread_local MessageBoxStyles* t_styleRecorder = nullptr;
+}  // namespace
+
+MessageBoxStyles::MessageBoxStyles() {
+    t_styleRecorder = this;
+    hook_ = SetWindowsHookExW(WH_CALLWNDPROC, Hook, nullptr, GetCurrentThreadId());
+}
+
+MessageBoxStyles::~MessageBoxStyles() {
+    if (hook_) UnhookWindowsHookEx(hook_);
+    t_styleRecorder = nullptr;
+}
+
+// A message box's dialog gets the MSGBOXPARAMSW it was made from with WM_INITDIALOG.
+LRESULT CALLBACK MessageBoxStyles::Hook(int code, WPARAM wParam, LPARAM lParam) {
+    const CWPSTRUCT* call = reinterpret_cast<const CWPSTRUCT*>(lParam);
+    if (code == HC_ACTION && t_styleRecorder && call->message == WM_INITDIALOG && call->lParam &&
+        GetDlgItem(call->hwnd, 0xFFFF)) {
+        wchar_t className[16] = L"";
+        GetClassNameW(call->hwnd, className, 16);
+        if (lstrcmpW(className, L"#32770") == 0)
+            t_styleRecorder->styles_.push_back(reinterpret_cast<const MSGBOXPARAMSW*>(call->lParam)->dwStyle);
+    }
+    return CallNextHookEx(nullptr, code, wParam, lParam);
 }
 
 RunResult RunAndCatch(const std::wstring& exe, const std::wstring& arguments,
@@ -222,5 +252,36 @@ RunResult RunAndCatch(const std::wstring& exe, const std::wstring& arguments,
 bool CopyFileTo(const std::wstring& from, const std::wstring& to) {
     return CopyFileW(from.c_str(), to.c_str(), FALSE) != FALSE;
 }
+
+namespace {
+NOTIFYICONDATAW TrayIconRecord(HWND window, UINT id) {
+    NOTIFYICONDATAW record = {};
+    record.cbSize = sizeof record;
+    record.hWnd = window;
+    record.uID = id;
+    return record;
+}
+}  // namespace
+
+bool ShellHasTrayIcon(HWND window, UINT id) {
+    NOTIFYICONDATAW record = TrayIconRecord(window, id);
+    return Shell_NotifyIconW(NIM_MODIFY, &record) != FALSE;
+}
+
+void RestartShellFor(HWND window, UINT id) {
+    NOTIFYICONDATAW record = TrayIconRecord(window, id);
+    Shell_NotifyIconW(NIM_DELETE, &record);
+    SendMessageW(window, RegisterWindowMessageW(L"TaskbarCreated"), 0, 0);
+}
+
+HeldKey::HeldKey(BYTE key) {
+    GetKeyboardState(saved_);
+    BYTE held[256];
+    memcpy(held, saved_, sizeof held);
+    held[key] = 0x80;
+    SetKeyboardState(held);
+}
+
+HeldKey::~HeldKey() { SetKeyboardState(saved_); }
 
 }  // namespace testing_support

@@ -50,10 +50,11 @@ struct CaughtBox {
 };
 
 // Watches for message boxes (dialogs of class #32770) of one process, records caption
-// and text, and answers each with OK. Process id 0 means this process.
+// and text, and answers each with `answer` (OK unless told). Process id 0 means this
+// process.
 class MessageBoxCatcher {
 public:
-    explicit MessageBoxCatcher(DWORD processId = 0);
+    explicit MessageBoxCatcher(DWORD processId = 0, int answer = IDOK);
     ~MessageBoxCatcher();
     MessageBoxCatcher(const MessageBoxCatcher&) = delete;
     MessageBoxCatcher& operator=(const MessageBoxCatcher&) = delete;
@@ -62,10 +63,27 @@ public:
 private:
     static DWORD WINAPI Watch(void* self);
     DWORD processId_;
+    int answer_;
     HANDLE thread_ = nullptr;
     volatile LONG stop_ = 0;
     mutable CRITICAL_SECTION lock_;
     std::vector<CaughtBox> boxes_;
+};
+
+// Records the style (the MB_… flags it was called with) of every message box this
+// thread opens while the recorder lives. One recorder per thread at a time.
+class MessageBoxStyles {
+public:
+    MessageBoxStyles();
+    ~MessageBoxStyles();
+    MessageBoxStyles(const MessageBoxStyles&) = delete;
+    MessageBoxStyles& operator=(const MessageBoxStyles&) = delete;
+    const std::vector<UINT>& styles() const { return styles_; }
+
+private:
+    static LRESULT CALLBACK Hook(int code, WPARAM wParam, LPARAM lParam);
+    HHOOK hook_ = nullptr;
+    std::vector<UINT> styles_;
 };
 
 struct RunResult {
@@ -80,6 +98,26 @@ RunResult RunAndCatch(const std::wstring& exe, const std::wstring& arguments,
                       const std::wstring& directory, DWORD timeoutMs = 60000);
 
 bool CopyFileTo(const std::wstring& from, const std::wstring& to);
+
+// Whether the shell holds the notification-area icon (window, id): NIM_MODIFY succeeds
+// only for an icon it has.
+bool ShellHasTrayIcon(HWND window, UINT id);
+// The shell starting anew (Explorer restarted) as `window` sees it: its icon (window, id)
+// is gone, and the window gets the shell's "TaskbarCreated".
+void RestartShellFor(HWND window, UINT id);
+
+// Holds `key` down in this thread's keyboard state (GetKeyState) while it lives, for
+// messages posted by a test that a window reads together with a modifier.
+class HeldKey {
+public:
+    explicit HeldKey(BYTE key);
+    ~HeldKey();
+    HeldKey(const HeldKey&) = delete;
+    HeldKey& operator=(const HeldKey&) = delete;
+
+private:
+    BYTE saved_[256] = {};
+};
 
 // Writes what the screen shows of `window` as a PNG into the folder "artifacts" of the
 // current directory (the test's build folder). False when nothing could be written.
