@@ -108,6 +108,17 @@ void CAxWnd::InvokeHelper(DISPID id, WORD flags, VARTYPE resultType, VARIANT* re
         VariantClear(&answer);
 }
 
+bool CAxWnd::TranslateAccelerator(MSG* message) const {
+    if (!control_) return false;
+    IOleInPlaceActiveObject* active = nullptr;
+    if (FAILED(control_->QueryInterface(IID_IOleInPlaceActiveObject, reinterpret_cast<void**>(&active))) ||
+        !active)
+        return false;
+    const HRESULT hr = active->TranslateAccelerator(message);
+    active->Release();
+    return hr == S_OK;
+}
+
 CEventSink::CEventSink(IControlEventHandler* handler, UINT controlId, REFIID eventsId)
     : handler_(handler), controlId_(controlId), eventsId_(eventsId) {}
 

@@ -38,6 +38,11 @@ public:
     void InvokeHelper(DISPID id, WORD flags, VARTYPE resultType, VARIANT* result, const VARIANT* arguments,
                       UINT argumentCount) const;
 
+    // Offers a key message to the control first, through its
+    // IOleInPlaceActiveObject::TranslateAccelerator: true when the control used it (the
+    // message is then not dispatched).
+    bool TranslateAccelerator(MSG* message) const;
+
 protected:
     void PostNcDestroy() override;
 

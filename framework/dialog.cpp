@@ -1,5 +1,7 @@
 #include "framework/dialog.h"
 
+#include "framework/activex.h"
+
 namespace {
 
 // Offers the message to the window it is meant for and each of its ancestors (owners
@@ -100,11 +102,23 @@ void CDialog::EndDialog(INT_PTR result) {
     }
 }
 
+// The hosted control whose window is `window` or holds it, when it is one of this dialog's.
+CAxWnd* CDialog::HostedControlOf(HWND window) const {
+    if (!::IsChild(m_hWnd, window)) return nullptr;
+    for (; window != m_hWnd; window = ::GetParent(window)) {
+        if (auto* control = dynamic_cast<CAxWnd*>(FromHandlePermanent(window))) return control;
+    }
+    return nullptr;
+}
+
 BOOL CDialog::PreTranslateMessage(MSG* message) {
     if (!m_hWnd) return FALSE;
-    if (message->message >= WM_KEYFIRST && message->message <= WM_KEYLAST)
-        return IsDialogMessageW(m_hWnd, message);
-    return FALSE;
+    if (message->message < WM_KEYFIRST || message->message > WM_KEYLAST) return FALSE;
+    // The control in front gets the keys it uses (Tab and the arrows in a text field,
+    // Ctrl+C …) before the dialog takes them for its own navigation.
+    CAxWnd* control = HostedControlOf(message->hwnd);
+    if (control && control->TranslateAccelerator(message)) return TRUE;
+    return IsDialogMessageW(m_hWnd, message);
 }
 
 LRESULT CDialog::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {

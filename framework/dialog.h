@@ -1,10 +1,13 @@
 // CDialog: dialogs from the .rc templates, modal or modeless. DoModal runs its own
 // message loop so that PreTranslateMessage sees every message of the dialog and its
 // children before dispatch (walking from the target window up to the dialog), then
-// IsDialogMessage, then translation and dispatch. Modal loops nest.
+// IsDialogMessage, then translation and dispatch. Modal loops nest. A hosted ActiveX
+// control that has the focus sees its key messages before IsDialogMessage does.
 #pragma once
 
 #include "framework/window.h"
+
+class CAxWnd;
 
 class CDialog : public CWnd {
 public:
@@ -21,6 +24,8 @@ public:
     void EndDialog(INT_PTR result);
     bool IsModalLoopRunning() const { return modalRunning_; }
 
+    // Key messages: first to the hosted control they are meant for, then IsDialogMessage.
+    // Derived dialogs apply their own key rules before calling it.
     BOOL PreTranslateMessage(MSG* message) override;
 
     UINT templateId() const { return templateId_; }
@@ -42,7 +47,7 @@ protected:
 private:
     static INT_PTR CALLBACK DialogProc(HWND, UINT, WPARAM, LPARAM) { return FALSE; }
     BOOL CreateFromTemplate(UINT templateId, HWND owner);
-    bool PreTranslateChain(MSG* message);
+    CAxWnd* HostedControlOf(HWND window) const;
 
     UINT templateId_;
     bool modalRunning_ = false;

@@ -64,9 +64,9 @@ bool FlashStandinModuleInUse() {
     return InterlockedCompareExchange(&liveObjects, 0, 0) != 0 || InterlockedCompareExchange(&serverLocks, 0, 0) != 0;
 }
 
-HRESULT RegisterFlashStandin() {
+HRESULT RegisterFlashStandin(REFCLSID classId) {
     if (registration) return S_FALSE;
-    return CoRegisterClassObject(FlashStandin::kClassId, &factory, CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE,
+    return CoRegisterClassObject(classId, &factory, CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE,
                                  &registration);
 }
 

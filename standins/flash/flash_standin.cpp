@@ -65,6 +65,7 @@ std::wstring FrameRateText(uint16_t rate) {
 
 FlashStandin::FlashStandin() : events_(this, kEventsId) {
     view_.SetWakeHandler([this]() { OnScriptEvents(); });
+    view_.SetKeyHandler([this](UINT message, WPARAM key) { keys_.push_back({KeyRoute::kReceived, message, key}); });
     FlashStandinObjectCreated();
 }
 
@@ -122,6 +123,8 @@ STDMETHODIMP FlashStandin::QueryInterface(REFIID id, void** object) {
         *object = static_cast<IOleObject*>(this);
     else if (IsEqualIID(id, IID_IOleWindow) || IsEqualIID(id, IID_IOleInPlaceObject))
         *object = static_cast<IOleInPlaceObject*>(this);
+    else if (IsEqualIID(id, IID_IOleInPlaceActiveObject))
+        *object = static_cast<IOleInPlaceActiveObject*>(this);
     else if (IsEqualIID(id, IID_IOleControl))
         *object = static_cast<IOleControl*>(this);
     else if (IsEqualIID(id, IID_IPersist) || IsEqualIID(id, IID_IPersistStreamInit))
@@ -308,6 +311,57 @@ STDMETHODIMP FlashStandin::SetObjectRects(LPCRECT position, LPCRECT) {
 }
 
 STDMETHODIMP FlashStandin::ReactivateAndUndo() { return INPLACE_E_NOTUNDOABLE; }
+
+// IOleInPlaceActiveObject
+
+STDMETHODIMP FlashStandin::TranslateAccelerator(LPMSG message) {
+    if (!message) return E_POINTER;
+    bool used = false;
+    if (textFieldFocused_ && message->message == WM_KEYDOWN) {
+        switch (message->wParam) {
+        case VK_TAB:
+        case VK_LEFT:
+        case VK_RIGHT:
+        case VK_UP:
+        case VK_DOWN:
+        case VK_RETURN:
+        case VK_BACK:
+        case VK_DELETE:
+            used = true;
+            break;
+        case 'A':
+        case 'C':
+        case 'V':
+        case 'X':
+            used = GetKeyState(VK_CONTROL) < 0;
+            break;
+        default:
+            break;
+        }
+    }
+    keys_.push_back({used ? KeyRoute::kUsed : KeyRoute::kDeclined, message->message, message->wParam});
+    return used ? S_OK : S_FALSE;
+}
+
+std::string FlashStandin::KeyDownRoute(WPARAM key) const {
+    std::string route;
+    for (const KeyRecord& record : keys_) {
+        if (record.message != WM_KEYDOWN || record.key != key) continue;
+        if (!route.empty()) route += ' ';
+        route += record.route == KeyRoute::kUsed       ? "used"
+                 : record.route == KeyRoute::kDeclined ? "declined"
+                                                       : "received";
+    }
+    return route;
+}
+
+STDMETHODIMP FlashStandin::OnFrameWindowActivate(BOOL) { return S_OK; }
+
+STDMETHODIMP FlashStandin::OnDocWindowActivate(BOOL) { return S_OK; }
+
+STDMETHODIMP FlashStandin::ResizeBorder(LPCRECT, IOleInPlaceUIWindow*, BOOL) { return S_OK; }
+
+STDMETHODIMP FlashStandin::EnableModeless(BOOL) { return S_OK; }
 
 // IOleControl
 

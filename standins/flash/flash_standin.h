@@ -4,7 +4,8 @@
 // "fUfU" stream (and shows what it loaded), answers the dispatch members Play, Stop,
 // IsPlaying, CallFunction and DisableLocalSecurity, and fires FSCommand and FlashCall
 // on its connection point. A test reaches the object behind a control's IUnknown with
-// FlashStandinFromUnknown, reads what it received and fires its events.
+// FlashStandinFromUnknown, reads what it received (dispatch calls, key messages) and fires
+// its events.
 //
 // A movie may carry a script (movie_script.h). The control then acts like the game:
 // when CallFunction brings "_InitGameParams", it runs the script with the flash variables
@@ -31,6 +32,7 @@
 
 class FlashStandin : public IOleObject,
                      public IOleInPlaceObject,
+                     public IOleInPlaceActiveObject,
                      public IOleControl,
                      public IPersistStreamInit,
                      public IDispatch,
@@ -82,6 +84,25 @@ public:
     HWND window() const { return view_.window(); }
     size_t sinkCount() const { return events_.sinkCount(); }
 
+    // The key messages that reached the control, in order: offered by the host through
+    // IOleInPlaceActiveObject::TranslateAccelerator (used or declined), or dispatched to
+    // its window.
+    enum class KeyRoute { kUsed, kDeclined, kReceived };
+    struct KeyRecord {
+        KeyRoute route;
+        UINT message;
+        WPARAM key;
+    };
+    const std::vector<KeyRecord>& keys() const { return keys_; }
+    void ClearKeys() { keys_.clear(); }
+    // How the key-down messages of `key` reached the control since ClearKeys: "used",
+    // "declined" and "received" in their order, separated by blanks; empty when none did.
+    std::string KeyDownRoute(WPARAM key) const;
+    // While a text field of the movie has the focus the control uses the keys of editing
+    // (Tab, the arrows, Enter, Backspace, Delete, Ctrl+A, C, V and X) and answers S_OK for
+    // them; otherwise it uses no key and answers S_FALSE.
+    void SetTextFieldFocused(bool focused) { textFieldFocused_ = focused; }
+
     // Fire the events synchronously on every advised sink; return how many were called.
     size_t FireFSCommand(const wchar_t* command, const wchar_t* arguments);
     size_t FireFlashCall(const wchar_t* request);
@@ -129,6 +150,13 @@ public:
     STDMETHODIMP UIDeactivate() override;
     STDMETHODIMP SetObjectRects(LPCRECT position, LPCRECT clip) override;
     STDMETHODIMP ReactivateAndUndo() override;
+
+    // IOleInPlaceActiveObject
+    STDMETHODIMP TranslateAccelerator(LPMSG message) override;
+    STDMETHODIMP OnFrameWindowActivate(BOOL) override;
+    STDMETHODIMP OnDocWindowActivate(BOOL) override;
+    STDMETHODIMP ResizeBorder(LPCRECT, IOleInPlaceUIWindow*, BOOL) override;
+    STDMETHODIMP EnableModeless(BOOL) override;
 
     // IOleControl
     STDMETHODIMP GetControlInfo(CONTROLINFO* info) override;
@@ -187,6 +215,8 @@ private:
     ScriptRunner runner_;
 
     bool playing_ = false;
+    bool textFieldFocused_ = false;
+    std::vector<KeyRecord> keys_;
     std::vector<std::wstring> calls_;
     std::wstring answer_ = kDefaultAnswer;
     HRESULT failure_ = S_OK;
@@ -197,9 +227,10 @@ private:
 // null otherwise. The caller's reference keeps it alive.
 FlashStandin* FlashStandinFromUnknown(IUnknown* control);
 
-// Makes the stand-in this process's control for the Flash class id
-// (CoRegisterClassObject, in-process, multiple use) until RevokeFlashStandin.
-HRESULT RegisterFlashStandin();
+// Makes the stand-in this process's control for the Flash class id, or for another
+// control's class id so that it takes that control's place (CoRegisterClassObject,
+// in-process, multiple use) until RevokeFlashStandin. One registration at a time.
+HRESULT RegisterFlashStandin(REFCLSID classId = FlashStandin::kClassId);
 void RevokeFlashStandin();
 
 // The class factory, for a DLL's DllGetClassObject.

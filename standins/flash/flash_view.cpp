@@ -68,6 +68,7 @@ LRESULT CALLBACK FlashStandinView::StaticWindowProc(HWND window, UINT message, W
 }
 
 LRESULT FlashStandinView::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message >= WM_KEYFIRST && message <= WM_KEYLAST && onKey_) onKey_(message, wParam);
     switch (message) {
     case WM_ERASEBKGND:
         return 1;

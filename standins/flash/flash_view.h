@@ -25,6 +25,8 @@ public:
     // Another thread posts kWakeMessage to the window; the handler runs on the window's thread.
     static constexpr UINT kWakeMessage = WM_APP + 0x51;
     void SetWakeHandler(std::function<void()> handler) { onWake_ = std::move(handler); }
+    // Told of every key message (WM_KEYFIRST … WM_KEYLAST) the window receives.
+    void SetKeyHandler(std::function<void(UINT, WPARAM)> handler) { onKey_ = std::move(handler); }
 
     // The window class lives in the module that holds this code; a DLL that is
     // unloaded takes it away first.
@@ -39,4 +41,5 @@ private:
 
     HWND window_ = nullptr;
     std::function<void()> onWake_;
+    std::function<void(UINT, WPARAM)> onKey_;
 };

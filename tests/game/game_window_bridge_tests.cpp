@@ -6,6 +6,7 @@
 #include <ole2.h>
 #include <gdiplus.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -158,6 +159,49 @@ TEST_F(GameWindowBridgeTest, ForwardedFunctionKeysReachTheMovieAndAltF4DoesNotCl
     EXPECT_EQ((std::vector<std::wstring>{EventRequest(L"6", {L"4"}), EventRequest(L"6", {L"3"})}), Requests());
     EXPECT_TRUE(dialog_.IsWindowVisible());
     EXPECT_TRUE(boxes.boxes().empty());
+}
+
+// The movie with the focus gets the first look at its keys, after the window's own key
+// rules; what it does not use goes to the dialog, which passes typing on to it.
+TEST_F(GameWindowBridgeTest, TheFocusedMovieSeesItsKeysBeforeTheDialog) {
+    struct Case {
+        WPARAM key;
+        bool withControl;
+        bool inTextField;
+        const char* route;
+    };
+    const Case cases[] = {
+        {VK_TAB, false, true, "used"},
+        {VK_DOWN, false, true, "used"},
+        {'V', true, true, "used"},
+        {'A', true, true, "used"},
+        {'V', false, true, "declined received"},
+        {VK_TAB, false, false, "declined"},
+        {'C', true, false, "declined received"},
+        // The window's rules come first: Enter and Escape go straight to the movie,
+        // F8 is full screen, F5 is not forwarded yet and goes on as usual.
+        {VK_RETURN, false, true, "received"},
+        {VK_ESCAPE, false, true, "received"},
+        {VK_F8, false, true, ""},
+        {VK_F5, false, true, "received"},
+    };
+    HWND movie = standin_->window();
+    ASSERT_NE(nullptr, movie);
+    for (const Case& c : cases) {
+        standin_->SetTextFieldFocused(c.inTextField);
+        standin_->ClearKeys();
+        {
+            std::unique_ptr<testing_support::HeldKey> control;
+            if (c.withControl) control = std::make_unique<testing_support::HeldKey>(VK_CONTROL);
+            PostMessageW(movie, WM_KEYDOWN, c.key, 1);
+            PostMessageW(movie, WM_KEYUP, c.key, 0xC0000001);
+            Pump();
+        }
+        EXPECT_EQ(c.route, standin_->KeyDownRoute(c.key))
+            << "key " << c.key << (c.withControl ? " with Ctrl" : "") << (c.inTextField ? " in a text field" : "");
+    }
+    // F8 went to the window.
+    EXPECT_TRUE(dialog_.IsFullScreen());
 }
 
 }  // namespace

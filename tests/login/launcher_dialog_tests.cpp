@@ -14,6 +14,7 @@
 #include "login/launcher_dialog.h"
 #include "login/web_browser.h"
 #include "login_test_support.h"
+#include "standins/flash/flash_standin.h"
 #include "support/test_support.h"
 #include "ui/skin_button.h"
 
@@ -370,6 +371,64 @@ TEST_F(LoginWindow, EnterAndEscapeNeverCloseItAndF5ReloadsEachPage) {
     second.reset();
     EXPECT_TRUE(allRan);
     EXPECT_EQ(kLeftOpen, result);
+}
+
+// The page with the focus gets the first look at its keys, after the window's own key
+// rules; what it does not use goes to the dialog. The WebBrowser control cannot be
+// driven here, so the Flash stand-in takes its place in the page slot.
+TEST_F(LoginWindow, TheFocusedPageSeesItsKeysBeforeTheDialog) {
+    struct StandinAsBrowser {
+        StandinAsBrowser() { EXPECT_EQ(S_OK, RegisterFlashStandin(kWebBrowserClassId)); }
+        ~StandinAsBrowser() { RevokeFlashStandin(); }
+    } registration;
+    struct Case {
+        WPARAM key;
+        bool withControl;
+        bool inTextField;
+        const char* route;
+    };
+    const Case cases[] = {
+        {VK_TAB, false, true, "used"},
+        {VK_RIGHT, false, true, "used"},
+        {'V', true, true, "used"},
+        {'C', true, true, "used"},
+        {'A', false, true, "declined received"},
+        {VK_TAB, false, false, "declined"},
+        // The window's rules come first: Enter goes straight to the page, F5 reloads.
+        {VK_RETURN, false, true, "received"},
+        {VK_F5, false, true, ""},
+    };
+    TestHost host;
+    ASSERT_TRUE(host.loaded);
+    CLauncherTranslucentDlg dialog(host, host.LoadSkin());
+    FlashStandin* page = nullptr;
+    std::unique_ptr<testing_support::HeldKey> control;
+    std::vector<Step> steps = {Do([&] {
+        page = FlashStandinFromUnknown(Page(dialog, 150)->GetControlUnknown());
+        ASSERT_NE(nullptr, page);
+        ASSERT_NE(nullptr, page->window());
+        // Keys reach a page once it is shown.
+        Page(dialog, 150)->ShowWindow(SW_SHOW);
+    })};
+    for (const Case& c : cases) {
+        steps.push_back(Do([&] {
+            if (!page) return;
+            page->SetTextFieldFocused(c.inTextField);
+            page->ClearKeys();
+            if (c.withControl) control = std::make_unique<testing_support::HeldKey>(VK_CONTROL);
+            PostMessageW(page->window(), WM_KEYDOWN, c.key, 1);
+            PostMessageW(page->window(), WM_KEYUP, c.key, 0xC0000001);
+        }));
+        steps.push_back(Do([&] {
+            control.reset();
+            if (!page) return;
+            EXPECT_EQ(c.route, page->KeyDownRoute(c.key)) << "key " << c.key << (c.withControl ? " with Ctrl" : "")
+                                                          << (c.inTextField ? " in a text field" : "");
+        }));
+    }
+    bool allRan = false;
+    EXPECT_EQ(kLeftOpen, RunModalScript(dialog, steps, &allRan));
+    EXPECT_TRUE(allRan);
 }
 
 TEST_F(LoginWindow, CloseButtonAsksFirst) {
