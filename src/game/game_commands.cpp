@@ -132,16 +132,8 @@ void CGameDialog::ShowSettingsMenu() {
 }
 
 void CGameDialog::HideToTray() {
-    trayIcon_ = NOTIFYICONDATAW{};
-    trayIcon_.cbSize = NOTIFYICONDATAW_V2_SIZE;
-    trayIcon_.hWnd = m_hWnd;
-    trayIcon_.uID = kTrayIconId;
-    trayIcon_.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
-    trayIcon_.uCallbackMessage = kTrayMessage;
-    trayIcon_.hIcon = icon_;
-    lstrcpynW(trayIcon_.szTip, ToWide(host_.config().settings().notityTitle, true), ARRAYSIZE(trayIcon_.szTip));
-    // Adding an icon that is already there changes nothing; the window hides either way.
-    if (Shell_NotifyIconW(NIM_ADD, &trayIcon_)) trayIconAdded_ = true;
+    // The window hides whether or not the shell shows the icon.
+    trayIcon_.Add(m_hWnd, kTrayIconId, kTrayMessage, icon_, ToWide(host_.config().settings().notityTitle, true));
     ShowWindow(SW_HIDE);
     hiddenToTray_ = true;
 }
@@ -155,6 +147,8 @@ void CGameDialog::ShowTrayMenu() {
     // The menu closes when the user clicks elsewhere only if its owner is in front.
     SetForegroundWindow(m_hWnd);
     TrackPopupMenu(menu.get(), 0, cursor.x, cursor.y, 0, m_hWnd, nullptr);
+    // Lets the menu close properly when it is opened the next time.
+    PostMessage(WM_NULL);
 }
 
 LRESULT CGameDialog::OnTrayNotify(WPARAM iconId, LPARAM mouseMessage) {
@@ -197,8 +191,7 @@ void CGameDialog::OnRestoreCommand() {
 void CGameDialog::OnDestroy() {
     if (hotKeyRegistered_) UnregisterHotKey(m_hWnd, kHotKeyId);
     hotKeyRegistered_ = false;
-    if (trayIconAdded_) Shell_NotifyIconW(NIM_DELETE, &trayIcon_);
-    trayIconAdded_ = false;
+    trayIcon_.Remove();
     KillTimer(kFlashTimer);
     flashEvents_.Unadvise();
 }

@@ -601,6 +601,7 @@ LRESULT CGameDialog::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
         OnDestroy();
         return Default();
     default:
+        if (trayIcon_.OnTaskbarCreated(message)) return 0;
         return CDialog::WindowProc(message, wParam, lParam);
     }
 }

@@ -17,6 +17,7 @@
 #include "framework/dialog.h"
 #include "framework/gdi.h"
 #include "framework/image.h"
+#include "framework/tray_icon.h"
 #include "game/client_services.h"
 #include "game/script_bridge.h"
 #include "res/resource.h"
@@ -112,6 +113,7 @@ public:
     CClientServices& clientServices() { return services_; }
     bool isMaximized() const { return isMaximized_; }
     bool isHiddenToTray() const { return hiddenToTray_; }
+    const CTrayIcon& trayIcon() const { return trayIcon_; }
     bool isMinimisedByButton() const { return minimisedByButton_; }
     bool autoStart() const { return autoStart_; }
     int minWidth() const { return minWidth_; }
@@ -203,8 +205,7 @@ private:
     int minHeight_ = 0;
     bool layoutReady_ = false;
     POINT lastCursor_ = {0, 0};
-    NOTIFYICONDATAW trayIcon_ = {};
-    bool trayIconAdded_ = false;
+    CTrayIcon trayIcon_;
     bool hotKeyRegistered_ = false;
     bool minimisedByButton_ = false;
     bool hiddenToTray_ = false;

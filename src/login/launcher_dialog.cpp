@@ -175,7 +175,7 @@ void CLauncherStandardDlg::ReleaseControls() {
     for (auto& page : pages_) page->DestroyWindow();
     pages_.clear();
     hintFont_.Reset();
-    RemoveTrayIcon();
+    trayIcon_.Remove();
 }
 
 void CLauncherStandardDlg::OnControlEvent(UINT controlId, DISPID id, DISPPARAMS* parameters) {
@@ -293,29 +293,9 @@ void CLauncherStandardDlg::ShowPair(int command) {
 }
 
 void CLauncherStandardDlg::MoveToTray() {
-    if (!trayIconShown_) {
-        NOTIFYICONDATAW icon = {};
-        icon.cbSize = NOTIFYICONDATAW_V3_SIZE;
-        icon.hWnd = m_hWnd;
-        icon.uID = kTrayIconId;
-        icon.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
-        icon.uCallbackMessage = kTrayMessage;
-        icon.hIcon = LoadIconW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDR_MAINFRAME));
-        lstrcpynW(icon.szTip, ToWide(host_.config().settings().notityTitle, true),
-                  static_cast<int>(sizeof icon.szTip / sizeof icon.szTip[0]));
-        trayIconShown_ = Shell_NotifyIconW(NIM_ADD, &icon) != FALSE;
-    }
+    HICON icon = LoadIconW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDR_MAINFRAME));
+    trayIcon_.Add(m_hWnd, kTrayIconId, kTrayMessage, icon, ToWide(host_.config().settings().notityTitle, true));
     ShowPair(SW_HIDE);
-}
-
-void CLauncherStandardDlg::RemoveTrayIcon() {
-    if (!trayIconShown_ || !m_hWnd) return;
-    NOTIFYICONDATAW icon = {};
-    icon.cbSize = NOTIFYICONDATAW_V3_SIZE;
-    icon.hWnd = m_hWnd;
-    icon.uID = kTrayIconId;
-    Shell_NotifyIconW(NIM_DELETE, &icon);
-    trayIconShown_ = false;
 }
 
 void CLauncherStandardDlg::ShowTrayMenu() {
@@ -338,7 +318,7 @@ void CLauncherStandardDlg::OnTrayMessage(LPARAM event) {
     case WM_LBUTTONDBLCLK:
         host_.SetStartedWithArgument(false);
         ShowPair(SW_SHOW);
-        RemoveTrayIcon();
+        trayIcon_.Remove();
         break;
     case WM_RBUTTONUP:
         ShowTrayMenu();
@@ -362,6 +342,7 @@ LRESULT CLauncherStandardDlg::WindowProc(UINT message, WPARAM wParam, LPARAM lPa
         OnTrayMessage(lParam);
         return 0;
     default:
+        if (trayIcon_.OnTaskbarCreated(message)) return 0;
         return CStandardDialog::WindowProc(message, wParam, lParam);
     }
 }

@@ -5,7 +5,6 @@
 #pragma once
 
 #include <windows.h>
-#include <shellapi.h>
 
 #include <memory>
 #include <vector>
@@ -13,6 +12,7 @@
 #include "app/launcher_host.h"
 #include "framework/activex.h"
 #include "framework/gdi.h"
+#include "framework/tray_icon.h"
 #include "res/resource.h"
 #include "ui/translucent_dialog.h"
 
@@ -64,7 +64,7 @@ public:
 
     bool pageShown() const { return pageShown_; }
     int32_t documentCompleteCount() const { return documentCompleteCount_; }
-    bool trayIconShown() const { return trayIconShown_; }
+    const CTrayIcon& trayIcon() const { return trayIcon_; }
 
 protected:
     BOOL OnInitDialog() override;
@@ -82,7 +82,6 @@ private:
     void MoveToTray();
     void OnTrayMessage(LPARAM event);
     void ShowTrayMenu();
-    void RemoveTrayIcon();
     void ShowPair(int command);
     HWND SkinLayerWindow() const;
 
@@ -94,6 +93,6 @@ private:
     bool pageShown_ = false;
     CGdiObject<HFONT> hintFont_;
     LOGFONTW hintLogFont_ = {};
-    bool trayIconShown_ = false;
+    CTrayIcon trayIcon_;
     bool handingOver_ = false;
 };

@@ -384,22 +384,28 @@ TEST(BrowserCache, ClearDeletesEveryEntryAndAnEmptyCacheIsFine) {
     EXPECT_EQ(0u, CClientServices::ClearBrowserCache());
 }
 
-TEST(BrowserCache, AskAndClearAsksWithTheConfiguredTexts) {
-    const std::vector<std::wstring> urls = FillCache();
+TEST(BrowserCache, AskAndClearAsksWithTheConfiguredTextsAndOnlyOkClears) {
     LauncherSettings settings = {};
     strcpy(settings.clearFlashTitle, "\xE6\xB8\x85\xE7\x90\x86\xE5\xB7\xA5\xE5\x85\xB7");  // 清理工具
     strcpy(settings.clearFlashMsg, "Clear the cache?");
     CClientServices services;
-    std::vector<testing_support::CaughtBox> boxes;
-    {
-        testing_support::MessageBoxCatcher catcher;
-        services.AskAndClearBrowserCache(nullptr, settings);
-        boxes = catcher.boxes();
+    for (int answer : {IDCANCEL, IDOK}) {
+        SCOPED_TRACE(answer);
+        const std::vector<std::wstring> urls = FillCache();
+        std::vector<testing_support::CaughtBox> boxes;
+        testing_support::MessageBoxStyles styles;
+        {
+            testing_support::MessageBoxCatcher catcher(0, answer);
+            services.AskAndClearBrowserCache(nullptr, settings);
+            boxes = catcher.boxes();
+        }
+        ASSERT_EQ(1u, boxes.size());
+        EXPECT_EQ(L"\x6E05\x7406\x5DE5\x5177", boxes[0].caption);
+        EXPECT_EQ(L"Clear the cache?", boxes[0].text);
+        // OK and Cancel, Cancel the default, system- and task-modal.
+        EXPECT_EQ(std::vector<UINT>{0x3101u}, styles.styles());
+        for (const std::wstring& url : urls) EXPECT_EQ(answer != IDOK, InCache(url));
     }
-    ASSERT_EQ(1u, boxes.size());
-    EXPECT_EQ(L"\x6E05\x7406\x5DE5\x5177", boxes[0].caption);
-    EXPECT_EQ(L"Clear the cache?", boxes[0].text);
-    for (const std::wstring& url : urls) EXPECT_FALSE(InCache(url));
 }
 
 }  // namespace

@@ -4,6 +4,8 @@
 // settings menu, tray icon, boss key, taskbar flashing).
 #include <gtest/gtest.h>
 
+#include <stddef.h>
+
 #include <ole2.h>
 #include <gdiplus.h>
 
@@ -853,6 +855,14 @@ TEST_F(GameDialogTest, TheTrayMenuOffersTheCloseQuestion) {
         MenuDriver driver(1);
         d.SendMessage(CGameDialog::kTrayMessage, 128, WM_RBUTTONUP);
         driver.Join();
+        // The window posted itself a message after the menu, so that the menu works again.
+        std::vector<UINT> posted;
+        MSG message;
+        while (posted.size() < 20 && PeekMessageW(&message, d.m_hWnd, 0, 0, PM_REMOVE | PM_QS_POSTMESSAGE)) {
+            posted.push_back(message.message);
+            DispatchMessageW(&message);
+        }
+        EXPECT_NE(posted.end(), std::find(posted.begin(), posted.end(), static_cast<UINT>(WM_NULL)));
         ASSERT_EQ(1u, driver.items.size());
         EXPECT_EQ(static_cast<UINT>(IDCANCEL), driver.items[0].id);
         EXPECT_EQ(L"退出游戏", driver.items[0].text);
@@ -903,13 +913,22 @@ TEST_F(GameDialogTest, AWindowThatStoppedEarlyStillCloses) {
 }
 
 TEST_F(GameDialogTest, TrayIconAndBossKey) {
+    const int kOtherHotKey = 0x77;
     TestHost host;
     TestGameDialog dialog(host);
     dialog.RunWith([&](TestGameDialog& d) {
+        // Home without modifiers is taken while the window lives.
+        EXPECT_FALSE(RegisterHotKey(nullptr, kOtherHotKey, 0, VK_HOME));
+        EXPECT_FALSE(testing_support::ShellHasTrayIcon(d.m_hWnd, 128));
         // The boss key hides to the tray and brings the window back.
         d.SendMessage(WM_HOTKEY, CGameDialog::kHotKeyId, MAKELPARAM(0, VK_HOME));
         EXPECT_FALSE(d.IsWindowVisible());
         EXPECT_TRUE(d.isHiddenToTray());
+        EXPECT_TRUE(testing_support::ShellHasTrayIcon(d.m_hWnd, 128));
+        EXPECT_EQ(offsetof(NOTIFYICONDATAW, guidItem), d.trayIcon().record().cbSize);
+        // Explorer restarted: the icon comes back.
+        testing_support::RestartShellFor(d.m_hWnd, 128);
+        EXPECT_TRUE(testing_support::ShellHasTrayIcon(d.m_hWnd, 128));
         d.SendMessage(WM_HOTKEY, CGameDialog::kHotKeyId, MAKELPARAM(0, VK_HOME));
         EXPECT_TRUE(d.IsWindowVisible());
         EXPECT_FALSE(d.isHiddenToTray());
@@ -935,6 +954,9 @@ TEST_F(GameDialogTest, TrayIconAndBossKey) {
         // The window keeps its state through hiding.
         EXPECT_TRUE(d.isMaximized());
     });
+    EXPECT_FALSE(testing_support::ShellHasTrayIcon(dialog.m_hWnd, 128));
+    EXPECT_TRUE(RegisterHotKey(nullptr, kOtherHotKey, 0, VK_HOME));
+    UnregisterHotKey(nullptr, kOtherHotKey);
 }
 
 TEST_F(GameDialogTest, TheTaskbarFlashesOnlyAfterTheMinimiseButton) {

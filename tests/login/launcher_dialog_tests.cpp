@@ -3,6 +3,8 @@
 // in the tray.
 #include <gtest/gtest.h>
 
+#include <stddef.h>
+
 #include <ole2.h>
 #include <gdiplus.h>
 
@@ -448,6 +450,7 @@ TEST_F(LoginWindow, CloseButtonAsksFirst) {
         ASSERT_TRUE(host.loaded);
         CLauncherTranslucentDlg dialog(host, host.LoadSkin());
         BoxAnswerer answerer(c.answer);
+        testing_support::MessageBoxStyles styles;
         INT_PTR result = RunModalScript(dialog, {Do([&] {
                                             HWND close = Controls(dialog)->GetDlgItem(CLauncherStandardDlg::kCloseId);
                                             SendMessageW(close, BM_CLICK, 0, 0);
@@ -456,6 +459,8 @@ TEST_F(LoginWindow, CloseButtonAsksFirst) {
         ASSERT_EQ(1u, answerer.texts.size());
         EXPECT_EQ(L"确定要退出游戏吗？", answerer.texts[0]);
         EXPECT_EQ(c.caption, answerer.captions[0]);
+        // OK and Cancel, Cancel the default, system- and task-modal.
+        EXPECT_EQ(std::vector<UINT>{0x3101u}, styles.styles());
         EXPECT_EQ(0, host.runUpdateCalls);
     }
 }
@@ -507,7 +512,14 @@ TEST_F(LoginWindow, AutomaticStartWaitsInTheTrayUntilClicked) {
     RunModalScript(dialog, {Do([] {}), Do([&] {
                                 RECT window = dialog.GetWindowRect();
                                 shownBeforeClick = dialog.IsWindowVisible() || Controls(dialog)->IsWindowVisible();
-                                trayBeforeClick = Controls(dialog)->trayIconShown();
+                                HWND layer = Controls(dialog)->m_hWnd;
+                                trayBeforeClick = testing_support::ShellHasTrayIcon(layer, 128);
+                                // The record ends after dwInfoFlags (936 bytes in the 32-bit build).
+                                EXPECT_EQ(offsetof(NOTIFYICONDATAW, guidItem),
+                                          Controls(dialog)->trayIcon().record().cbSize);
+                                // Explorer restarted: the icon comes back.
+                                testing_support::RestartShellFor(layer, 128);
+                                EXPECT_TRUE(testing_support::ShellHasTrayIcon(layer, 128));
                                 screenBefore = ScreenPixel(window.left + px, window.top + py);
                                 otherIcon = Controls(dialog)->SendMessage(CLauncherStandardDlg::kTrayMessage, 127,
                                                                           WM_LBUTTONUP);
@@ -524,7 +536,7 @@ TEST_F(LoginWindow, AutomaticStartWaitsInTheTrayUntilClicked) {
                                 5000, "the skin on the screen"),
                             Do([&] {
                                 shownAfterClick = dialog.IsWindowVisible() && Controls(dialog)->IsWindowVisible();
-                                trayAfterClick = Controls(dialog)->trayIconShown();
+                                trayAfterClick = testing_support::ShellHasTrayIcon(Controls(dialog)->m_hWnd, 128);
                             })});
     EXPECT_FALSE(shownBeforeClick);
     EXPECT_TRUE(trayBeforeClick);
@@ -549,7 +561,7 @@ TEST_F(LoginWindow, TrayMenuClosesTheWindow) {
     ASSERT_EQ(1u, chooser.items.size());
     EXPECT_EQ(L"退出游戏", chooser.items[0]);
     EXPECT_EQ(static_cast<UINT>(IDCANCEL), chooser.ids[0]);
-    EXPECT_FALSE(Controls(dialog)->trayIconShown());
+    EXPECT_FALSE(Controls(dialog)->trayIcon().shown());
     EXPECT_EQ(0, host.runUpdateCalls);
 }
 
