@@ -96,7 +96,12 @@ bool ParseClientRequest(const wchar_t* request, std::vector<std::string>* argume
     if (request == nullptr) {
         return false;
     }
-    char text[kMaxRequestBytes];
+    // Taken when it fits the OEM buffer of the original, read as UTF-8.
+    char oemText[kMaxRequestBytes];
+    if (!ToOemText(request, oemText, static_cast<int>(sizeof oemText))) {
+        return false;
+    }
+    char text[kMaxRequestUtf8Bytes];
     if (WideCharToMultiByte(CP_UTF8, 0, request, -1, text, static_cast<int>(sizeof text), nullptr, nullptr) == 0) {
         return false;
     }

@@ -85,15 +85,19 @@ enum : int32_t {
 
 // Limits of the request formats.
 enum : uint32_t {
-    kMaxRequestBytes = 1024,   // an incoming request, converted to UTF-8, with its terminator
+    kMaxRequestBytes = 1024,   // an incoming request in the OEM code page, with its terminator
+    // The same request in UTF-8: every character takes at least one OEM byte (one the code
+    // page lacks becomes "?") and at most four UTF-8 bytes.
+    kMaxRequestUtf8Bytes = 4 * (kMaxRequestBytes - 1) + 1,
     kMaxCommandArguments = 8,  // the command number and up to seven arguments
     kEventTextSize = 64,       // the formatted event text: at most 63 bytes and a terminator
     kMaxEventItems = 8,
 };
 
 // The JsCallClient string arguments of an incoming request (UTF-8, at most 8, empty
-// `string` elements skipped). False when the request is not XML, is too long, or is not
-// an invoke of "JsCallClient"; an invoke without arguments gives true and no arguments.
+// `string` elements skipped). False when the request is not XML, does not fit
+// kMaxRequestBytes in the OEM code page, or is not an invoke of "JsCallClient"; an invoke
+// without arguments gives true and no arguments.
 bool ParseClientRequest(const wchar_t* request, std::vector<std::string>* arguments);
 
 // What the window's PreTranslateMessage does with a message after the bridge saw it.

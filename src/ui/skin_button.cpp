@@ -150,7 +150,7 @@ void CxSkinButton::RebuildClipRegion() {
 }
 
 void CxSkinButton::SetLinkAddress(const char* address) {
-    linkAddress_ = ToWide(address ? address : "", false);
+    linkAddress_ = ToWide(address ? address : "", true);
     std::replace(linkAddress_.begin(), linkAddress_.end(), L';', L'&');
 }
 

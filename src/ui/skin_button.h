@@ -33,7 +33,8 @@ public:
     void AssignBitmaps(HBITMAP normal, HBITMAP down, HBITMAP over = nullptr, HBITMAP disabled = nullptr,
                        HBITMAP focus = nullptr, HBITMAP mask = nullptr, int16_t drawMode = kStretch,
                        int32_t border = 0, int16_t focusMargin = 0);
-    // Address opened on every press; ";" stands for "&". Text in the ANSI code page.
+    // Address opened on every press; ";" stands for "&". UTF-8 text, as the configuration
+    // and the game movie give it.
     void SetLinkAddress(const char* address);
     const std::wstring& linkAddress() const { return linkAddress_; }
     void SetTipText(const wchar_t* text);

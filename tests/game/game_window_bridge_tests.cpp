@@ -103,9 +103,9 @@ TEST_F(GameWindowBridgeTest, GameParametersGoFirstAndCommandsChangeTheWindow) {
     Fire({L"6", L"\x4E1C\x533A"});
     EXPECT_EQ(L"\x4E91\x6D77\x4F20\x5947-\x4E1C\x533A", dialog_.titleText());  // 云海传奇-东区
 
-    Fire({L"4", L"http://pay.example/?a=1;b=2"});
+    Fire({L"4", L"http://pay.example/\x5145\x503C?a=1;b=2"});  // 充值
     ASSERT_NE(nullptr, dialog_.FindButtonOfType(12));
-    EXPECT_EQ(L"http://pay.example/?a=1&b=2", dialog_.FindButtonOfType(12)->linkAddress());
+    EXPECT_EQ(L"http://pay.example/\x5145\x503C?a=1&b=2", dialog_.FindButtonOfType(12)->linkAddress());
 
     Fire({L"10", L"5"});
     EXPECT_TRUE(dialog_.IsFullScreen());

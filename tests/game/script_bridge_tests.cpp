@@ -154,6 +154,27 @@ TEST_F(ScriptBridgeTest, MalformedRequestsDoNothing) {
     EXPECT_EQ(Effects{"end"}, window_.effects);
 }
 
+// Bytes of `text` in the OEM code page, with the terminator.
+int OemSize(const std::wstring& text) {
+    return WideCharToMultiByte(CP_OEMCP, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
+}
+
+// The limit is the OEM code page's 1024 bytes, whatever the characters take in UTF-8.
+TEST_F(ScriptBridgeTest, RequestsAreTakenUpToTheOemLimit) {
+    const wchar_t* characters[] = {L"\x4E2D", L"\xD83D\xDE00", L"\xE9", L"a"};
+    for (const std::wstring character : characters) {
+        std::wstring title;
+        while (OemSize(ClientRequest({L"6", title + character})) <= 1024) title += character;
+        SCOPED_TRACE(testing_support::ToUtf8(character));
+        window_.effects.clear();
+        Call({L"6", title});
+        EXPECT_EQ(1u, window_.effects.size());
+        window_.effects.clear();
+        Call({L"6", title + character});
+        EXPECT_TRUE(window_.effects.empty());
+    }
+}
+
 TEST_F(ScriptBridgeTest, InitGameParamsCarriesTheParametersUnescaped) {
     bridge_.InitGameParams("user=a&b<c>\"d\",e");
     EXPECT_EQ(std::vector<std::wstring>{L"<invoke name=\"_InitGameParams\"><arguments><string>user=a&b<c>\"d\",e"

@@ -196,8 +196,18 @@ TEST_F(SkinButtonTest, LosingTheFocusEndsThePress) {
 
 TEST_F(SkinButtonTest, OpensItsAddressOnThePressBeforeTheClick) {
     auto button = MakeButton();
-    button->SetLinkAddress("http://example.test/pay?user=1;server=2;x=");
-    EXPECT_EQ(L"http://example.test/pay?user=1&server=2&x=", button->linkAddress());
+    // UTF-8, as the configuration and the movie give it.
+    const struct {
+        const char* given;
+        const wchar_t* kept;
+    } addresses[] = {
+        {"http://example.test/\xE5\x85\x85\xE5\x80\xBC?q=\xC3\xA9", L"http://example.test/\x5145\x503C?q=\xE9"},
+        {"http://example.test/pay?user=1;server=2;x=", L"http://example.test/pay?user=1&server=2&x="},
+    };
+    for (const auto& address : addresses) {
+        button->SetLinkAddress(address.given);
+        EXPECT_EQ(address.kept, button->linkAddress());
+    }
 
     MoveTo(*button, kInside);
     Press(*button, kInside);
