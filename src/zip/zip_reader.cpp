@@ -18,6 +18,9 @@ const uint32_t kFindNameLimit = 256;         // names of this many UTF-16 units 
 const uint32_t kCopyChunk = 0x4000;          // extraction to files and handles
 const uint32_t kMemoryReadChunk = 1u << 30;  // one unzReadCurrentFile call must fit in an int
 const uLong kFlagEncrypted = 0x0001;
+const uint64_t kEncryptionHeader = 12;
+const uint64_t kDeflateMaxRatio = 1032;  // 258 bytes from a length and a distance code of one bit each
+const uint64_t kDeflateSlack = 64;
 const uLong kFlagUtf8Name = 0x0800;
 const uint32_t kUnixDirectory = 0x40000000;
 const uint32_t kUnixOwnerWrite = 0x00800000;
@@ -291,13 +294,29 @@ bool Supported(const unz_file_info64* fi) {
            (fi->flag & kFlagEncrypted) == 0;
 }
 
+// Sizes a genuine item can have, checked before any size leaves the reader: the record
+// keeps them as 32-bit signed values, no item is larger than the archive, a stored item
+// holds its data as they are (an encrypted one behind its header), and deflate makes at
+// most 1032 bytes of one.
+bool PlausibleSizes(const ZipReader* r, const unz_file_info64* fi) {
+    if (fi->compressed_size > INT32_MAX || fi->uncompressed_size > INT32_MAX) return false;
+    uint64_t archiveLength = 0;
+    if (!SourceLength(&r->source, &archiveLength) || fi->compressed_size > archiveLength)
+        return false;
+    if (fi->compression_method == 0) {
+        uint64_t header = (fi->flag & kFlagEncrypted) ? kEncryptionHeader : 0;
+        return fi->compressed_size == fi->uncompressed_size + header;
+    }
+    return fi->uncompressed_size <= fi->compressed_size * kDeflateMaxRatio + kDeflateSlack;
+}
+
 // Moves to `index` and opens it for reading; minizip checks the local header against
 // the central directory on the way.
 uint32_t OpenItem(ZipReader* r, int32_t index) {
     unz_file_info64 fi;
     char name[kNameCapacity];
     if (!MoveTo(r, index) || !CurrentItemHeader(r, &fi, name)) return ZR_CORRUPT;
-    if (!Supported(&fi)) return ZR_CORRUPT;
+    if (!Supported(&fi) || !PlausibleSizes(r, &fi)) return ZR_CORRUPT;
     if (unzOpenCurrentFile(r->archive) != UNZ_OK) return ZR_CORRUPT;
     return ZR_OK;
 }
@@ -364,9 +383,8 @@ uint32_t ReadItemInfo(ZipReader* r, int32_t index, ZipItemInfo* info, bool* utf8
     unz_file_info64 fi;
     char name[kNameCapacity];
     if (!MoveTo(r, index) || !CurrentItemHeader(r, &fi, name)) return ZR_CORRUPT;
-    // The record keeps sizes as 32-bit signed values; larger items are not readable here.
-    if (fi.compressed_size > INT32_MAX || fi.uncompressed_size > INT32_MAX) return ZR_CORRUPT;
     if (fi.compression_method != 0 && fi.compression_method != Z_DEFLATED) return ZR_CORRUPT;
+    if (!PlausibleSizes(r, &fi)) return ZR_CORRUPT;
 
     // Opening the item makes minizip compare the local header with the central one.
     if (unzOpenCurrentFile(r->archive) != UNZ_OK) return ZR_CORRUPT;

@@ -13,12 +13,19 @@ embedded.bin   junk, then basic.zip ending in Zip64 end records, then more junk:
                the archive's first byte finds the directory
 damaged.zip    one sound item, then one item per kind of damage (see DAMAGED)
 truncated.zip  the first half of basic.zip
+lying.zip      items whose headers claim sizes their data cannot have (see LIES), two at
+               the edge of what deflate can make, and one that inflates beyond its size
+lying-hashdict.zip
+               hashdict.txt: a few deflated bytes that claim to inflate to 2 GiB
+bomb.zip       hashdict.txt: a megabyte of deflate data that honestly inflates to 1 GiB
+               of zeros
 """
 import io
 import os
 import struct
 import sys
 import zipfile
+import zlib
 
 UT = 0x5455
 
@@ -183,6 +190,67 @@ def write(directory, name, data):
         f.write(data)
 
 
+def raw_archive(entries):
+    """An archive written field by field, so that its headers may say what the data are
+    not. Each entry: name, method, CRC, the data, compressed and uncompressed size."""
+    body = bytearray()
+    directory = bytearray()
+    for name, method, crc, data, compressed, uncompressed in entries:
+        encoded = name.encode("ascii")
+        sizes = struct.pack("<III", crc, compressed, uncompressed)
+        directory += struct.pack("<IHHHHHH", 0x02014B50, 0x031E, 20, 0, method, 0, 0x5221) + sizes
+        directory += struct.pack("<HHHHHII", len(encoded), 0, 0, 0, 0, 0o100644 << 16, len(body))
+        directory += encoded
+        body += struct.pack("<IHHHHH", 0x04034B50, 20, 0, method, 0, 0x5221) + sizes
+        body += struct.pack("<HH", len(encoded), 0) + encoded + data
+    end = struct.pack("<IHHHHIIH", 0x06054B50, 0, 0, len(entries), len(entries), len(directory),
+                      len(body), 0)
+    return bytes(body + directory + end)
+
+
+def deflated(data):
+    packer = zlib.compressobj(9, zlib.DEFLATED, -15)
+    return packer.compress(data) + packer.flush()
+
+
+DEFLATE_MAX_RATIO = 1032
+DEFLATE_SLACK = 64
+STORED_TEXT = b"stored as it is\n" * 6
+DEFLATED_TEXT = b"The quick brown fox jumps over the lazy dog.\n" * 40
+
+
+def lies():
+    """Entries by name: (name, method, CRC, data, compressed size, uncompressed size)."""
+    stored = (zipfile.ZIP_STORED, zlib.crc32(STORED_TEXT), STORED_TEXT, len(STORED_TEXT))
+    packed = deflated(DEFLATED_TEXT)
+    limit = len(packed) * DEFLATE_MAX_RATIO + DEFLATE_SLACK
+    understated = len(DEFLATED_TEXT) // 2
+    return [
+        ("stored-longer.txt",) + stored + (len(STORED_TEXT) * 2,),
+        ("stored-shorter.txt",) + stored + (len(STORED_TEXT) // 2,),
+        ("ratio-limit.txt", zipfile.ZIP_DEFLATED, 0, packed, len(packed), limit),
+        ("ratio-beyond.txt", zipfile.ZIP_DEFLATED, 0, packed, len(packed), limit + 1),
+        ("claims-2gib.txt", zipfile.ZIP_DEFLATED, 0, packed, len(packed), 0x7FFFFFFF),
+        ("beyond-archive.txt", zipfile.ZIP_DEFLATED, 0, packed, 0x100000, 0x100000),
+        # The data inflate to twice the stated size; the CRC is that of the stated part.
+        ("understated.txt", zipfile.ZIP_DEFLATED, zlib.crc32(DEFLATED_TEXT[:understated]),
+         packed, len(packed), understated),
+    ]
+
+
+def bomb():
+    # Blocks ended by a full flush start afresh, so one megabyte's block repeats as is.
+    megabyte = bytes(1 << 20)
+    packer = zlib.compressobj(9, zlib.DEFLATED, -15)
+    block = packer.compress(megabyte) + packer.flush(zlib.Z_FULL_FLUSH)
+    last = packer.flush()
+    crc = 0
+    for _ in range(1024):
+        crc = zlib.crc32(megabyte, crc)
+    data = block * 1024 + last
+    return raw_archive([("hashdict.txt", zipfile.ZIP_DEFLATED, crc, data, len(data), 1 << 30)])
+
+
 def with_zip64_end(archive):
     """The archive with its end record replaced by a Zip64 end record, its locator and an
     end record whose counts, size and offset only say "see the Zip64 record"."""
@@ -206,6 +274,11 @@ def main():
     write(out, "embedded.bin", junk(1021, 7) + with_zip64_end(basic) + junk(333, 11))
     write(out, "damaged.zip", bytes(damaged_archive()))
     write(out, "truncated.zip", basic[:len(basic) // 2])
+    write(out, "lying.zip", raw_archive(lies()))
+    packed = deflated(DEFLATED_TEXT)
+    write(out, "lying-hashdict.zip", raw_archive(
+        [("hashdict.txt", zipfile.ZIP_DEFLATED, 0, packed, len(packed), 0x7FFFFFFF)]))
+    write(out, "bomb.zip", bomb())
 
 
 if __name__ == "__main__":

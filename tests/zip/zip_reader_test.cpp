@@ -646,6 +646,80 @@ TEST(ZipDamaged, EachDamageIsReportedAndTheArchiveStaysUsable) {
 }
 
 // ---------------------------------------------------------------------------------
+// Sizes the data cannot have
+
+TEST(ZipImplausible, ItemsClaimingSizesTheirDataCannotHaveAreRefusedBeforeAnyRead) {
+    const Bytes lying = FixtureBytes(L"lying.zip");
+    ZipPtr zip = OpenMemory(lying);
+    ASSERT_TRUE(zip);
+    TempDir dir;
+    const std::wstring target = dir.path() + L"target.txt";
+    const std::string original = "existing target";
+
+    const struct {
+        const wchar_t* name;
+        bool refused;
+    } cases[] = {
+        {L"stored-longer.txt", true},
+        {L"stored-shorter.txt", true},
+        // 1032 bytes out of every deflated byte, plus a little, is what deflate can make.
+        {L"ratio-limit.txt", false},
+        {L"ratio-beyond.txt", true},
+        {L"claims-2gib.txt", true},
+        {L"beyond-archive.txt", true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing_support::ToUtf8(c.name));
+        int32_t index = -1;
+        ASSERT_EQ(ZR_OK, LocateZipItem(zip.get(), c.name, false, &index, nullptr));
+        ZipItemInfo info;
+        ZipItemInfoW wide;
+        const uint32_t expected = c.refused ? ZR_CORRUPT : ZR_OK;
+        EXPECT_EQ(expected, LocateZipItem(zip.get(), c.name, false, nullptr, &info));
+        EXPECT_EQ(expected, LocateZipItemW(zip.get(), c.name, false, nullptr, &wide));
+        EXPECT_EQ(expected, QueryZipItem(zip.get(), index, &info));
+        if (!c.refused) {
+            EXPECT_EQ(info.compressedSize * 1032 + 64, info.uncompressedSize);
+            continue;
+        }
+        Bytes buffer(4096);
+        EXPECT_EQ(ZR_CORRUPT,
+                  ExtractZipItem(zip.get(), index, buffer.data(), 4096, ZipFromMemory));
+        ASSERT_TRUE(WriteFileBytes(target, original.data(), original.size()));
+        EXPECT_EQ(ZR_CORRUPT, ExtractZipItem(zip.get(), index,
+                                             const_cast<wchar_t*>(target.c_str()), 0, ZipFromFile));
+        Bytes kept = ReadFileBytes(target);
+        EXPECT_EQ(original, std::string(kept.begin(), kept.end()));
+    }
+}
+
+// The data inflate to twice the stated 900 bytes: neither a larger buffer nor a file
+// receives more than the header states.
+TEST(ZipImplausible, NothingBeyondTheStatedSizeIsWritten) {
+    const Bytes lying = FixtureBytes(L"lying.zip");
+    ZipPtr zip = OpenMemory(lying);
+    ASSERT_TRUE(zip);
+    const std::string text = "The quick brown fox jumps over the lazy dog.\n";
+    std::string stated;
+    while (stated.size() < 900) stated += text;
+    stated.resize(900);
+
+    int32_t index = -1;
+    ASSERT_EQ(ZR_OK, LocateZipItem(zip.get(), L"understated.txt", false, &index, nullptr));
+    Bytes buffer(4096, 0xA5);
+    EXPECT_EQ(ZR_OK, ExtractZipItem(zip.get(), index, buffer.data(), 4096, ZipFromMemory));
+    EXPECT_EQ(stated, std::string(buffer.begin(), buffer.begin() + 900));
+    EXPECT_EQ(Bytes(4096 - 900, 0xA5), Bytes(buffer.begin() + 900, buffer.end()));
+
+    TempDir dir;
+    const std::wstring target = dir.path() + L"understated.txt";
+    EXPECT_EQ(ZR_OK, ExtractZipItem(zip.get(), index, const_cast<wchar_t*>(target.c_str()), 0,
+                                    ZipFromFile));
+    Bytes written = ReadFileBytes(target);
+    EXPECT_EQ(stated, std::string(written.begin(), written.end()));
+}
+
+// ---------------------------------------------------------------------------------
 // Extraction into files and handles
 
 class ZipToFile : public ::testing::Test {
