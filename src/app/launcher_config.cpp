@@ -19,6 +19,8 @@ uint32_t ReadU32(const uint8_t* p) {
 
 // Larger counts are taken as a broken configuration rather than building that many entries.
 constexpr int32_t kMaxEntries = 1000;
+// Package entries are configuration text and skin images, read whole into memory.
+constexpr int32_t kPackageEntryLimit = 64 << 20;
 
 uint16_t ReadU16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
 
@@ -112,7 +114,7 @@ bool LauncherConfig::ReadPackageEntry(const char* entryName, std::vector<uint8_t
     int32_t index = -1;
     ZipItemInfo info;
     if (LocateZipItem(package_, name.c_str(), false, &index, &info) != ZR_OK) return false;
-    if (info.uncompressedSize < 0) return false;
+    if (info.uncompressedSize < 0 || info.uncompressedSize > kPackageEntryLimit) return false;
     bytes.resize(static_cast<size_t>(info.uncompressedSize));
     // An entry whose data do not check out (damaged package) counts as missing.
     if (!bytes.empty() &&

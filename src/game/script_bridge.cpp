@@ -10,6 +10,7 @@
 #include "framework/activex.h"
 #include "framework/text.h"
 #include "game/client_services.h"
+#include "ravlib/xml_nesting.h"
 
 namespace {
 
@@ -103,6 +104,9 @@ bool ParseClientRequest(const wchar_t* request, std::vector<std::string>* argume
     }
     char text[kMaxRequestUtf8Bytes];
     if (WideCharToMultiByte(CP_UTF8, 0, request, -1, text, static_cast<int>(sizeof text), nullptr, nullptr) == 0) {
+        return false;
+    }
+    if (!XmlNestingWithin(text, strlen(text), kXmlNestingLimit)) {
         return false;
     }
     TiXmlDocument document;

@@ -8,6 +8,7 @@
 #include "framework/bitmap.h"
 #include "framework/paths.h"
 #include "framework/text.h"
+#include "ravlib/xml_nesting.h"
 #include "server/file_cache.h"
 #include "server/file_dictionary.h"
 #include "server/file_server.h"
@@ -20,6 +21,8 @@
 namespace {
 
 volatile LONG g_updateActive = 0;
+
+const int32_t kDictionaryItemLimit = 64 << 20;
 
 void SetUpdateActive(bool active) {
     LONG wanted = active ? 1 : 0;
@@ -235,6 +238,11 @@ void UpdateDlg::OnDownload(uint32_t kind, bool success, const uint8_t* body, siz
 }
 
 void UpdateDlg::OnGamePage(bool ok, const uint8_t* body, size_t length, const char* address) {
+    // A page nested this deeply is no game page, and a retry would bring the same.
+    if (ok && !XmlNestingWithin(reinterpret_cast<const char*>(body), length, kXmlNestingLimit)) {
+        AfxMessageBox(L"xml param error");
+        return;
+    }
     TiXmlDocument document;
     const TiXmlElement* root = nullptr;
     if (ok) {
@@ -354,9 +362,16 @@ bool UpdateDlg::StoreDictionary(const uint8_t* body, size_t length) {
     std::wstring wideName = FromUtf8(itemName);
     int32_t index = -1;
     ZipItemInfoW info = {};
-    if (LocateZipItemW(zip, wideName.c_str(), true, &index, &info) != ZR_OK || info.uncompressedSize <= 0) {
+    uint32_t located = LocateZipItemW(zip, wideName.c_str(), true, &index, &info);
+    if (located == ZR_NOTFOUND || (located == ZR_OK && info.uncompressedSize <= 0)) {
         ReleaseZip(zip);
         AfxMessageBox(L"hashdict not found");
+        return false;
+    }
+    // An item the reader refuses, or larger than any dictionary, is a damaged archive.
+    if (located != ZR_OK || info.uncompressedSize > kDictionaryItemLimit) {
+        ReleaseZip(zip);
+        AfxMessageBox(L"hashdict OpenZip fail");
         return false;
     }
     std::vector<uint8_t> dictionary(static_cast<size_t>(info.uncompressedSize));

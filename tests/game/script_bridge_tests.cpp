@@ -175,6 +175,40 @@ TEST_F(ScriptBridgeTest, RequestsAreTakenUpToTheOemLimit) {
     }
 }
 
+// A title request with `inside` after its arguments: <invoke> and <arguments> are two levels.
+std::wstring TitleRequestWith(const std::wstring& inside, const std::wstring& attribute = L"") {
+    return L"<invoke name=\"JsCallClient\"" + attribute + L"><arguments><string>6</string><string>abc</string>" +
+           inside + L"</arguments></invoke>";
+}
+
+std::wstring Repeated(const wchar_t* text, int count) {
+    std::wstring out;
+    for (int i = 0; i < count; ++i) out += text;
+    return out;
+}
+
+TEST_F(ScriptBridgeTest, RequestsNestedBeyond64LevelsAreRefusedAndMarkupThatOnlyLooksDeepIsNot) {
+    const std::string titled = "title \xE6\xB8\xB8\xE6\x88\x8F-abc";
+    const struct {
+        const char* name;
+        std::wstring request;
+        bool taken;
+    } cases[] = {
+        {"64 levels", TitleRequestWith(Repeated(L"<x>", 62) + Repeated(L"</x>", 62)), true},
+        {"65 levels", TitleRequestWith(Repeated(L"<x>", 63) + Repeated(L"</x>", 63)), false},
+        {"comment", TitleRequestWith(L"<!--" + Repeated(L"<x>", 70) + L"-->"), true},
+        {"CDATA", TitleRequestWith(L"<y><![CDATA[" + Repeated(L"<x>", 70) + L"]]></y>"), true},
+        {"processing instruction", TitleRequestWith(L"<?note" + Repeated(L" <x", 70) + L"?>"), true},
+        {"attribute value", TitleRequestWith(L"", L" note=\"" + Repeated(L"<x>", 70) + L"\""), true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        window_.effects.clear();
+        bridge_.OnFlashCall(c.request.c_str());
+        EXPECT_EQ(c.taken ? Effects{titled} : Effects{}, window_.effects);
+    }
+}
+
 TEST_F(ScriptBridgeTest, InitGameParamsCarriesTheParametersUnescaped) {
     bridge_.InitGameParams("user=a&b<c>\"d\",e");
     EXPECT_EQ(std::vector<std::wstring>{L"<invoke name=\"_InitGameParams\"><arguments><string>user=a&b<c>\"d\",e"

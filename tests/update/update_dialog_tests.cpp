@@ -5,6 +5,7 @@
 #include <windows.h>
 #include <ole2.h>
 #include <gdiplus.h>
+#include <psapi.h>
 
 #include <gtest/gtest.h>
 #include <zlib.h>
@@ -396,13 +397,40 @@ TEST_F(UpdateDialogTest, ShownAgainItWaitsForItsOwnFiles) {
     EXPECT_FALSE(dialog.dictReady());
 }
 
+// `levels` elements, each inside the one before.
+std::string Nested(int levels) {
+    std::string text;
+    for (int i = 0; i < levels; ++i) text += "<a>";
+    for (int i = 0; i < levels; ++i) text += "</a>";
+    return text;
+}
+
+struct PeakMemory {
+    size_t workingSet;
+    size_t privateBytes;
+};
+
+PeakMemory Peaks() {
+    PROCESS_MEMORY_COUNTERS counters = {};
+    counters.cb = sizeof counters;
+    GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters);
+    return {counters.PeakWorkingSetSize, counters.PeakPagefileUsage};
+}
+
+// Publishes a fixture of the zip reader's as the dictionary archive.
+void PublishDictionaryArchive(const wchar_t* fixture) {
+    std::vector<uint8_t> bytes = ReadFileBytes(FixturePath(fixture));
+    ASSERT_FALSE(bytes.empty());
+    ASSERT_TRUE(PublishOnHttpServer("cdn/hashdict.zip", std::string(bytes.begin(), bytes.end())));
+}
+
 struct DeadEnd {
     const char* name;
     const char* message;
     std::function<void()> prepare;
 };
 
-TEST_F(UpdateDialogTest, DeadEndsTellTheUserAndWaitForCloseOrRestart) {
+TEST_F(UpdateDialogTest, DeadEndsTellTheUserAndWaitForCloseOrRestartInBoundedMemory) {
     const DeadEnd cases[] = {
         {"page without asynUrl", "xml param error",
          [] { ASSERT_TRUE(PublishOnHttpServer("page.xml", PageDocument(ServerBase() + "/cdn", false))); }},
@@ -412,6 +440,16 @@ TEST_F(UpdateDialogTest, DeadEndsTellTheUserAndWaitForCloseOrRestart) {
          [] { ASSERT_TRUE(PublishOnHttpServer("cdn/hashdict.zip", StoredZip({{"other.txt", kDictionary}}))); }},
         {"item empty", "hashdict not found",
          [] { ASSERT_TRUE(PublishOnHttpServer("cdn/hashdict.zip", StoredZip({{"hashdict.txt", ""}}))); }},
+        // A megabyte that inflates to 1 GiB, and a few bytes that claim 2 GiB.
+        {"dictionary bomb", "hashdict OpenZip fail", [] { PublishDictionaryArchive(L"zip\\bomb.zip"); }},
+        {"dictionary claiming 2 GiB", "hashdict OpenZip fail",
+         [] { PublishDictionaryArchive(L"zip\\lying-hashdict.zip"); }},
+        {"page nested 100 000 deep", "xml param error",
+         [] {
+             std::string page = PageDocument(ServerBase() + "/cdn");
+             page.insert(page.find("<root>") + 6, Nested(100000));
+             ASSERT_TRUE(PublishOnHttpServer("page.xml", page));
+         }},
     };
     for (const DeadEnd& c : cases) {
         SCOPED_TRACE(c.name);
@@ -423,7 +461,14 @@ TEST_F(UpdateDialogTest, DeadEndsTellTheUserAndWaitForCloseOrRestart) {
         WatchedUpdateDlg dialog(host, 60);
         dialog.closeWhen = [&boxes] { return !boxes.boxes().empty(); };
         dialog.SetGamePageAddress((ServerBase() + "/page.xml").c_str());
+        const PeakMemory before = Peaks();
         EXPECT_EQ(IDCANCEL, dialog.DoModal());
+        const PeakMemory after = Peaks();
+        printf("%s: peak working set %zu -> %zu MB, peak private bytes %zu -> %zu MB\n", c.name,
+               before.workingSet >> 20, after.workingSet >> 20, before.privateBytes >> 20, after.privateBytes >> 20);
+        // Far below what any of the hostile inputs would take if they were believed.
+        EXPECT_LT(after.workingSet, 200u << 20);
+        EXPECT_LT(after.privateBytes, 200u << 20);
         EXPECT_TRUE(dialog.watchdogFired);  // it stayed open until closed
         EXPECT_FALSE(host.goOnToGame);
         std::vector<testing_support::CaughtBox> caught = boxes.boxes();
@@ -431,6 +476,26 @@ TEST_F(UpdateDialogTest, DeadEndsTellTheUserAndWaitForCloseOrRestart) {
         EXPECT_EQ(FromUtf8(c.message), caught[0].text);
         EndRun();
     }
+}
+
+// Comments, CDATA, processing instructions and attribute values full of '<' nest nothing.
+TEST_F(UpdateDialogTest, AShallowPageWhoseMarkupOnlyLooksDeepStillWorks) {
+    PublishContent();
+    std::string marks;
+    for (int i = 0; i < 100; ++i) marks += "<x>";
+    std::string spaced;
+    for (int i = 0; i < 100; ++i) spaced += " <x";
+    std::string page = PageDocument(ServerBase() + "/cdn");
+    page.insert(page.find("<root>") + 6, "<!--" + marks + "--><?note" + spaced + "?><note hint=\"" + marks +
+                                             "\"><![CDATA[" + marks + "]]></note>");
+    ASSERT_TRUE(PublishOnHttpServer("page.xml", page));
+    TempDir cache;
+    TestHost host(cache.path());
+    WatchedUpdateDlg dialog(host, 30);
+    dialog.SetGamePageAddress((ServerBase() + "/page.xml").c_str());
+    dialog.DoModal();
+    EXPECT_TRUE(host.goOnToGame);
+    EXPECT_EQ("user=7&zone=3", host.flashVars());
 }
 
 // Before its data thread serves anyone, the local server learns from the dialog what its
