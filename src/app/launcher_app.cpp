@@ -301,8 +301,10 @@ BOOL LauncherApp::InitInstance() {
 int LauncherApp::ExitInstance() {
     int result = 0;
     try {
-        DeleteWindows();
+        // The local server's thread dispatches answers to the windows and the version
+        // checker: it ends before they go.
         FileSrvShutdown();
+        DeleteWindows();
         CCurlHttpClient::Shutdown();
         OleUninitialize();
         if (gdiplusToken_ == 0) return 0;

@@ -71,11 +71,14 @@ public:
     // The completion routine of every request of SendRequest, on the dispatching thread.
     static void OnRequestDone(void* self, CCurlHttpResponse* response);
 
+protected:
+    // Starts the self-update's version check, once.
+    void StartVersionCheck();
+
 private:
     void DeleteLeftovers(const std::string& programDirectory);
     void ApplySystemIntegration(const std::string& programDirectory);
     void PrepareCacheDirectory();
-    void StartVersionCheck();
     INT_PTR RunFirstWindow(const FirstWindowChoice& choice);
     void DeleteWindows();
     void RunUpdateBatch();

@@ -1,6 +1,7 @@
 // The application object in this process: the content server's address reaching the
-// local server, and answers whose receiver does not exist.
+// local server, answers whose receiver does not exist, and an answer arriving at exit.
 #include <gtest/gtest.h>
+#include <ole2.h>
 
 #include <string>
 #include <vector>
@@ -53,6 +54,61 @@ TEST(LauncherApp, AnswersWithoutTheirReceiverAreDropped) {
     CCurlHttpResponse orphan(nullptr);
     LauncherApp::OnRequestDone(&app, &orphan);
     LauncherApp::OnRequestDone(&app, nullptr);
+}
+
+// The version checker asks for the configuration while it reads the version file. Asked
+// on the local server's thread, this application holds that answer there for half a
+// second after telling the test, so that the test can begin the exit meanwhile.
+class ExitingApp : public LauncherApp {
+public:
+    ExitingApp() : answering(CreateEventW(nullptr, TRUE, FALSE, nullptr)), mainThread_(GetCurrentThreadId()) {}
+    ~ExitingApp() override { CloseHandle(answering); }
+
+    using LauncherApp::StartVersionCheck;
+
+    LauncherConfig& config() override {
+        if (GetCurrentThreadId() != mainThread_ && WaitForSingleObject(answering, 0) == WAIT_TIMEOUT) {
+            SetEvent(answering);
+            Sleep(500);
+        }
+        return LauncherApp::config();
+    }
+
+    void SendRequest(uint32_t kind, const char* address) override {
+        sent.push_back({kind, address});
+        LauncherApp::SendRequest(kind, address);
+    }
+
+    HANDLE answering;
+    std::vector<std::pair<uint32_t, std::string>> sent;
+
+private:
+    DWORD mainThread_;
+};
+
+// The application exits while the version checker is in the middle of an answer that the
+// local server's thread delivered: the checker finishes it (and asks for the new
+// executable) before it is deleted. Deleted first, it would go on in freed memory.
+TEST(LauncherApp, AnAnswerArrivingDuringTheExitFinishesBeforeItsReceiverGoes) {
+    ASSERT_TRUE(testing_support::PublishOnHttpServer("exit/version.txt", "9.9"));
+    const std::string port = std::to_string(testing_support::HttpServerPort());
+    ExitingApp app;
+    const std::string ini = "[global]\nlinkCount=1\nserver=127.0.0.1\nport=" + port +
+                            "\nversionUrl=/exit/version.txt\nexeUrl=/exit/new.exe\n";
+    ASSERT_TRUE(app.config().ParseIniText(ini.data(), ini.size()) && app.config().ReadSettings());
+    ASSERT_GT(FileSrvStart(28650), 0);
+    ASSERT_TRUE(FileSrvStartProcessing());
+    CCurlHttpClient::GetInstance()->StartWorkers();
+
+    app.StartVersionCheck();
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(app.answering, 30000)) << "the version file was not delivered";
+    OleInitialize(nullptr);  // ExitInstance ends what start-up began
+    app.ExitInstance();
+
+    ASSERT_EQ(2u, app.sent.size());
+    EXPECT_EQ(6u, app.sent[0].first);
+    EXPECT_EQ(7u, app.sent[1].first);
+    EXPECT_EQ("http://127.0.0.1:" + port + "/exit/new.exe", app.sent[1].second);
 }
 
 }  // namespace
