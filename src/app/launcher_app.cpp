@@ -18,6 +18,7 @@
 #include "server/file_server.h"
 #include "server/session_server.h"
 #include "server/suffix_list.h"
+#include "update/download_request.h"
 #include "update/http_client.h"
 #include "update/update_dialog.h"
 #include "update/version_checker.h"
@@ -122,12 +123,7 @@ void LauncherApp::DeleteWindows() {
 void LauncherApp::SendRequest(uint32_t kind, const char* address) {
     CCurlHttpClient* http = CCurlHttpClient::GetInstance();
     if (!http) return;
-    auto* request = new CCurlHttpRequest;
-    request->SetUrl(address);
-    request->SetMethod(kHttpGet);
-    request->SetDeliverOnTransferThread(false);
-    request->SetSaveToFile(false);
-    request->SetContext("", static_cast<int32_t>(kind), 0, 0, 0);
+    CCurlHttpRequest* request = NewDownloadRequest(kind, address);
     request->SetCallback(&LauncherApp::OnRequestDone, this);
     if (http->AddRequest(request) != 0) delete request;
 }

@@ -20,7 +20,6 @@ using ravlib::sync::lock::CCSLock;
 
 namespace {
 
-const long kGetTimeoutMs = 40000;
 const long kDnsCacheSeconds = 259200;
 const long kMaxRedirects = 20;
 const DWORD kWorkerWaitMs = 5000;
@@ -39,19 +38,18 @@ bool Interlocked(volatile LONG* flag) { return InterlockedCompareExchange(flag, 
 
 }  // namespace
 
-size_t CCurlHttpClient::AppendBody(char* data, size_t size, size_t count, void* response) {
-    CCurlHttpResponse* target = static_cast<CCurlHttpResponse*>(response);
-    std::vector<uint8_t>& body = target->body_;
-    const size_t cap = target->request_->maxBodyBytes;
-    if (count != 0 && size > SIZE_MAX / count) return 0;
-    size_t length = size * count;
-    if (body.size() > cap || length > cap - body.size()) return 0;
-    try {
-        body.insert(body.end(), reinterpret_cast<uint8_t*>(data), reinterpret_cast<uint8_t*>(data) + length);
-    } catch (...) {
-        return 0;
+// Whether a Content-Range value ("bytes N-M/T") starts at offset.
+static bool RangeStartsAt(const char* value, uint64_t offset) {
+    if (_strnicmp(value, "bytes ", 6) != 0) return false;
+    value += 6;
+    while (*value == ' ') ++value;
+    uint64_t start = 0;
+    const char* digits = value;
+    for (; *value >= '0' && *value <= '9'; ++value) {
+        if (start > (UINT64_MAX - 9) / 10) return false;
+        start = start * 10 + static_cast<uint64_t>(*value - '0');
     }
-    return length;
+    return value != digits && *value == '-' && start == offset;
 }
 
 // One easy handle of the pool with its own error buffer, and while it transfers, the
@@ -61,6 +59,12 @@ struct CCurlHttpClient::Transfer {
     char errorBuffer[CURL_ERROR_SIZE] = {};
     curl_slist* headers = nullptr;
     CCurlHttpResponse* response = nullptr;
+    // The bytes of an earlier attempt in front of the body, and what the answer made of them.
+    size_t resumeFrom = 0;
+    bool bodyStarted = false;
+    bool continued = false;
+    // The write function turned the body down: too long, no memory or the wrong range.
+    bool refused = false;
 
     Transfer() = default;
     Transfer(const Transfer&) = delete;
@@ -75,6 +79,46 @@ struct CCurlHttpClient::Transfer {
         headers = nullptr;
     }
 };
+
+size_t CCurlHttpClient::AppendBody(char* data, size_t size, size_t count, void* userdata) {
+    Transfer* transfer = static_cast<Transfer*>(userdata);
+    std::vector<uint8_t>& body = transfer->response->body_;
+    const size_t cap = transfer->response->request_->maxBodyBytes;
+    size_t length = 0;
+    bool taken = (transfer->bodyStarted || StartBody(transfer)) && (count == 0 || size <= SIZE_MAX / count);
+    if (taken) {
+        length = size * count;
+        taken = body.size() <= cap && length <= cap - body.size();
+    }
+    if (taken) {
+        try {
+            body.insert(body.end(), reinterpret_cast<uint8_t*>(data), reinterpret_cast<uint8_t*>(data) + length);
+        } catch (...) {
+            taken = false;
+        }
+    }
+    if (!taken) {
+        transfer->refused = true;
+        return 0;
+    }
+    return length;
+}
+
+bool CCurlHttpClient::StartBody(Transfer* transfer) {
+    transfer->bodyStarted = true;
+    if (transfer->resumeFrom == 0) return true;
+    long code = 0;
+    curl_easy_getinfo(transfer->handle, CURLINFO_RESPONSE_CODE, &code);
+    curl_header* range = nullptr;
+    if (code == 206 &&
+        curl_easy_header(transfer->handle, "Content-Range", 0, CURLH_HEADER, -1, &range) == CURLHE_OK &&
+        RangeStartsAt(range->value, transfer->resumeFrom)) {
+        transfer->continued = true;
+        return true;
+    }
+    transfer->response->body_.clear();
+    return code != 206;
+}
 
 struct CCurlHttpClient::Internals {
     bool globalInit = false;
@@ -91,6 +135,10 @@ struct CCurlHttpClient::Internals {
     std::vector<CCurlHttpResponse*> finished;
     CCSLock saveLock;
     std::vector<CCurlHttpResponse*> saveQueue;
+    // What a failed resumable transfer kept for the next request of its address; touched
+    // by the transfer thread only.
+    std::string keptUrl;
+    std::vector<uint8_t> keptBody;
 
     volatile LONG stop = 0;
     volatile LONG transferRunning = 0;
@@ -190,6 +238,10 @@ bool CCurlHttpClient::PrepareGet(Transfer* transfer) {
     if (!AppendHeaderLines(&transfer->headers, request->headerLines)) return false;
     if (!AppendHeaderLines(&transfer->headers, {"Connection: keep-alive", "Keep-alive: 300"}))
         return false;
+    if (transfer->resumeFrom > 0 &&
+        !AppendHeaderLines(&transfer->headers, {"Range: bytes=" + std::to_string(transfer->resumeFrom) + "-"}))
+        return false;
+    const long stallSeconds = InterlockedCompareExchange(&stallSeconds_, 0, 0);
     return curl_easy_setopt(curl, CURLOPT_HTTPHEADER, transfer->headers) == CURLE_OK &&
            curl_easy_setopt(curl, CURLOPT_URL, request->url.c_str()) == CURLE_OK &&
            curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L) == CURLE_OK &&
@@ -197,10 +249,11 @@ bool CCurlHttpClient::PrepareGet(Transfer* transfer) {
            curl_easy_setopt(curl, CURLOPT_HTTPGET, 1L) == CURLE_OK &&
            curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 1L) == CURLE_OK &&
            curl_easy_setopt(curl, CURLOPT_AUTOREFERER, 1L) == CURLE_OK &&
-           curl_easy_setopt(curl, CURLOPT_WRITEDATA, transfer->response) == CURLE_OK &&
-           curl_easy_setopt(curl, CURLOPT_TIMEOUT, static_cast<long>(totalTimeout_)) == CURLE_OK &&
-           curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, static_cast<long>(connectTimeout_)) == CURLE_OK &&
-           curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, kGetTimeoutMs) == CURLE_OK;
+           curl_easy_setopt(curl, CURLOPT_WRITEDATA, transfer) == CURLE_OK &&
+           curl_easy_setopt(curl, CURLOPT_TIMEOUT, 0L) == CURLE_OK &&
+           curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L) == CURLE_OK &&
+           curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, stallSeconds) == CURLE_OK &&
+           curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, static_cast<long>(connectTimeout_)) == CURLE_OK;
 }
 
 bool CCurlHttpClient::PreparePost(Transfer* transfer) {
@@ -212,7 +265,9 @@ bool CCurlHttpClient::PreparePost(Transfer* transfer) {
     if (curl_easy_setopt(curl, CURLOPT_HTTPHEADER, transfer->headers) != CURLE_OK ||
         curl_easy_setopt(curl, CURLOPT_URL, request->url.c_str()) != CURLE_OK ||
         curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, AppendBody) != CURLE_OK ||
-        curl_easy_setopt(curl, CURLOPT_WRITEDATA, transfer->response) != CURLE_OK ||
+        curl_easy_setopt(curl, CURLOPT_WRITEDATA, transfer) != CURLE_OK ||
+        curl_easy_setopt(curl, CURLOPT_TIMEOUT, static_cast<long>(totalTimeout_)) != CURLE_OK ||
+        curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, 0L) != CURLE_OK ||
         curl_easy_setopt(curl, CURLOPT_POST, 1L) != CURLE_OK ||
         curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE,
                          static_cast<curl_off_t>(request->postBody.size())) != CURLE_OK ||
@@ -315,13 +370,19 @@ bool CCurlHttpClient::AdmitRequests() {
         in_->idle.pop_back();
         transfer->errorBuffer[0] = '\0';
         transfer->response = new CCurlHttpResponse(request);
+        transfer->resumeFrom = 0;
+        transfer->bodyStarted = false;
+        transfer->continued = false;
+        transfer->refused = false;
         bool prepared = false;
-        if (request->method == kHttpGet)
+        if (request->method == kHttpGet) {
+            ResumeKeptBody(transfer->response, transfer);
             prepared = PrepareGet(transfer);
-        else if (request->method == kHttpPost)
+        } else if (request->method == kHttpPost) {
             prepared = PreparePost(transfer);
-        else
+        } else {
             strcpy(transfer->errorBuffer, "request method not set");
+        }
         if (prepared && curl_multi_add_handle(in_->multi, transfer->handle) == CURLM_OK) {
             in_->running.push_back(transfer);
             continue;
@@ -339,6 +400,27 @@ bool CCurlHttpClient::AdmitRequests() {
     return !in_->running.empty();
 }
 
+void CCurlHttpClient::ResumeKeptBody(CCurlHttpResponse* response, Transfer* transfer) {
+    if (!response->request_->resumable) return;
+    if (!in_->keptBody.empty() && in_->keptUrl == response->request_->url) {
+        response->body_.swap(in_->keptBody);
+        transfer->resumeFrom = response->body_.size();
+    }
+    std::vector<uint8_t>().swap(in_->keptBody);
+    in_->keptUrl.clear();
+}
+
+void CCurlHttpClient::KeepForResume(CCurlHttpResponse* response) {
+    if (response->body_.empty()) return;
+    try {
+        in_->keptUrl = response->request_->url;
+    } catch (const std::bad_alloc&) {
+        return;
+    }
+    in_->keptBody.swap(response->body_);
+    std::vector<uint8_t>().swap(response->body_);
+}
+
 void CCurlHttpClient::FinishTransfer(void* handle, int result) {
     auto found = std::find_if(in_->running.begin(), in_->running.end(),
                               [handle](Transfer* t) { return t->handle == handle; });
@@ -351,8 +433,13 @@ void CCurlHttpClient::FinishTransfer(void* handle, int result) {
     transfer->response = nullptr;
     long code = 0;
     bool answered = curl_easy_getinfo(transfer->handle, CURLINFO_RESPONSE_CODE, &code) == CURLE_OK;
+    // An answer without a body decides about the kept bytes as well.
+    if (answered && code != 0 && !transfer->bodyStarted && !StartBody(transfer)) transfer->refused = true;
+    const bool whole = code == 200 || transfer->continued;
     response->status_ = static_cast<int32_t>(code);
-    response->success_ = result == CURLE_OK && answered && code == 200;
+    response->success_ = result == CURLE_OK && answered && whole && !transfer->refused;
+    if (!response->success_ && response->request_->resumable && !transfer->refused && (whole || code == 0))
+        KeepForResume(response);
     if (!response->success_) {
         if (transfer->errorBuffer[0])
             response->errorText_ = transfer->errorBuffer;

@@ -6,6 +6,9 @@
 // callback on that thread. Afterwards the body of a successful response whose request
 // has saveToFile is written by the save thread to filePath, its first min(length, 256)
 // bytes scrambled with ScrambleWords. Request and response are destroyed by the client.
+// A GET fails when it stalls: less than a byte a second for the stall time (40 s unless
+// set; libcurl's low-speed limit, measured over its last few seconds); it has no limit on
+// its whole duration.
 #pragma once
 
 #include <winsock2.h>
@@ -66,6 +69,12 @@ public:
     // A body longer than this fails the transfer.
     size_t maxBodyBytes = kDefaultMaxBodyBytes;
     static const size_t kDefaultMaxBodyBytes = 256u * 1024u * 1024u;
+    // When set and the transfer fails after part of a 200 answer (or of a 206 continuing
+    // one) arrived, the client keeps those bytes instead of delivering them, and the next
+    // resumable GET of the same address asks only for the rest ("Range: bytes=N-"). Its
+    // answer is the whole body: a 206 whose Content-Range starts at N is appended, a 200
+    // starts over, a 206 starting elsewhere fails. The client keeps one such body at a time.
+    bool resumable = false;
     // kHttpGet or kHttpPost; any other value fails without touching the network.
     int32_t method = kHttpMethodUnset;
     std::string url;
@@ -95,7 +104,8 @@ public:
     CCurlHttpRequest* GetRequest() const { return request_; }
     // True only when the transfer ended without error and the HTTP status was 200.
     bool GetSuccess() const { return success_; }
-    // The bytes received, in arrival order (also those of a failed transfer).
+    // The bytes received, in arrival order (also those of a failed transfer, unless the
+    // client kept them to resume).
     const uint8_t* GetBody() const { return body_.data(); }
     size_t GetBodyLength() const { return body_.size(); }
     // The HTTP status, 0 when no answer arrived.
@@ -115,7 +125,7 @@ private:
 
 class CCurlHttpClient {
 public:
-    enum { kHandleCount = 10, kConnectTimeoutSeconds = 20, kTotalTimeoutSeconds = 30 };
+    enum { kHandleCount = 10, kConnectTimeoutSeconds = 20, kTotalTimeoutSeconds = 30, kStallSeconds = 40 };
 
     // The client, created on first call; null when libcurl could not be prepared.
     static CCurlHttpClient* GetInstance();
@@ -128,6 +138,9 @@ public:
     // stays the caller's; -1 for a null request or one that could not be queued (it
     // stays the caller's).
     int32_t AddRequest(CCurlHttpRequest* request);
+
+    // A GET started from now on fails when no byte arrives for this many seconds.
+    void SetStallSeconds(int32_t seconds) { InterlockedExchange(&stallSeconds_, seconds); }
 
     // Delivers every finished response to its callback on the calling thread, then hands
     // successful bodies that are to be saved to the save thread and destroys the rest.
@@ -153,8 +166,16 @@ private:
     bool PreparePost(Transfer* transfer);
     bool ResetHandle(void* handle);
     // The libcurl write function: appends to the response's body (userdata: the
-    // response) within its request's maxBodyBytes.
-    static size_t AppendBody(char* data, size_t size, size_t count, void* response);
+    // transfer) within its request's maxBodyBytes.
+    static size_t AppendBody(char* data, size_t size, size_t count, void* transfer);
+    // Once an answer has begun: whether the bytes kept from an earlier attempt stay in
+    // front of it (a matching 206) or go (anything else); false for a 206 that starts
+    // elsewhere.
+    static bool StartBody(Transfer* transfer);
+    // Hands a resumable request the bytes kept for its address, and forgets any others.
+    void ResumeKeptBody(CCurlHttpResponse* response, Transfer* transfer);
+    // Takes the body of a failed resumable transfer for the next request of its address.
+    void KeepForResume(CCurlHttpResponse* response);
     bool AdmitRequests();
     void WaitForSockets();
     void FinishTransfer(void* handle, int result);
@@ -171,5 +192,6 @@ private:
 
     int32_t connectTimeout_ = kConnectTimeoutSeconds;
     int32_t totalTimeout_ = kTotalTimeoutSeconds;
+    volatile LONG stallSeconds_ = kStallSeconds;
     Internals* in_;
 };

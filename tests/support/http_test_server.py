@@ -8,6 +8,15 @@ listens. Paths:
   /__redirect/<path>       302 to /<path>
   /__slow/<ms>/<path>      waits ms milliseconds, then answers /<path>
   /__trickle/<ms>/<path>   answers /<path> (a file) one byte every ms milliseconds
+  /__throttle/<ms>/<n>/<path>
+                           answers /<path> (a file) n bytes every ms milliseconds
+  /__stall/<ms>/<n>/<path> answers /<path> (a file longer than n bytes) asked from its
+                           start with its first n bytes, then sends nothing for ms
+                           milliseconds and closes the connection; a request with a Range
+                           (or for a shorter file) is answered at once
+  /__norange/<path>        answers /<path> whole (200) even when a Range is asked for
+  /__badrange/<path>       answers a Range of /<path> with a 206 whose Content-Range
+                           starts one byte later than asked
   /__bytes/<n>             200 with n bytes, byte i = (i * 7 + 3) & 0xFF
   /__raw/<kind>            a damaged answer: truncated, oversized, garbage, empty,
                            badlength, badchunk, hugeheader
@@ -21,6 +30,8 @@ listens. Paths:
                            pairs in arrival order
   /__fail/<n>/<path>       the next n requests of /<path> answer 500
   /__reset                 zeroes the counts, empties the log and forgets planned failures
+Files are served with Range support: "Range: bytes=N-" (N below the size) gets 206 with
+"Content-Range: bytes N-<last>/<size>" and the bytes from N; N at or past the size gets 416.
 POST /__echo answers the request body back. Connections are kept alive.
 """
 import argparse
@@ -173,8 +184,18 @@ class Handler(BaseHTTPRequestHandler):
             time.sleep(int(parts[2]) / 1000.0)
             path = "/" + "/".join(parts[3:])
             parts = path.split("/")
+        self.range_answer = "honour"
+        for prefix, answer in (("/__norange/", "ignore"), ("/__badrange/", "shift")):
+            if path.startswith(prefix):
+                self.range_answer = answer
+                path = "/" + "/".join(parts[2:])
+                parts = path.split("/")
         if path.startswith("/__trickle/") and len(parts) >= 4:
-            self.serve_trickle(int(parts[2]) / 1000.0, "/" + "/".join(parts[3:]))
+            self.serve_paced(int(parts[2]) / 1000.0, 1, None, "/" + "/".join(parts[3:]))
+        elif path.startswith("/__throttle/") and len(parts) >= 5:
+            self.serve_paced(int(parts[2]) / 1000.0, int(parts[3]), None, "/" + "/".join(parts[4:]))
+        elif path.startswith("/__stall/") and len(parts) >= 5:
+            self.serve_paced(0, None, (int(parts[2]) / 1000.0, int(parts[3])), "/" + "/".join(parts[4:]))
         elif path.startswith("/__status/"):
             code = int(parts[2])
             self.answer(code, ("status %d page" % code).encode())
@@ -216,24 +237,56 @@ class Handler(BaseHTTPRequestHandler):
         with open(full, "rb") as f:
             return f.read()
 
-    def serve_file(self, path):
-        body = self.file_bytes(path)
-        if body is not None:
-            self.answer(200, body)
+    def asked_from(self):
+        """The N of a "Range: bytes=N-" header, or None."""
+        value = self.headers.get("Range", "")
+        if not value.startswith("bytes=") or not value.endswith("-") or not value[6:-1].isdigit():
+            return None
+        return int(value[6:-1])
 
-    def serve_trickle(self, pause, path):
-        body = self.file_bytes(path)
-        if body is None:
-            return
-        self.send_response(200)
+    def start_body(self, body):
+        """Sends the status and headers for a file and returns the bytes still to send, or
+        None when the answer is complete already (416)."""
+        start = self.asked_from() if self.range_answer != "ignore" else None
+        if start is None:
+            self.send_response(200)
+        elif start >= len(body):
+            self.answer(416, b"", [("Content-Range", "bytes */%d" % len(body))])
+            return None
+        else:
+            said = start + 1 if self.range_answer == "shift" else start
+            self.send_response(206)
+            self.send_header("Content-Range", "bytes %d-%d/%d" % (said, len(body) - 1, len(body)))
+            body = body[start:]
         self.send_header("Content-Length", str(len(body)))
         self.end_headers()
         self.wfile.flush()
+        return body
+
+    def serve_file(self, path):
+        self.serve_paced(0, None, None, path)
+
+    def serve_paced(self, pause, step, stall, path):
+        """A file in steps of `step` bytes `pause` seconds apart (all at once without a step);
+        with a stall (seconds, n) and no Range asked, n bytes and then silence."""
+        body = self.file_bytes(path)
+        if body is None:
+            return
+        stalling = stall is not None and self.asked_from() is None and len(body) > stall[1]
+        body = self.start_body(body)
+        if body is None:
+            return
+        if stalling:
+            body = body[:stall[1]]
         try:
-            for i in range(len(body)):
+            step = step or max(len(body), 1)
+            for i in range(0, len(body), step):
                 time.sleep(pause)
-                self.wfile.write(body[i:i + 1])
+                self.wfile.write(body[i:i + step])
                 self.wfile.flush()
+            if stalling:
+                time.sleep(stall[0])
+                self.close_connection = True
         except OSError:
             self.close_connection = True
 

@@ -40,6 +40,24 @@ std::wstring HttpServerRoot();
 // the folders on its way.
 bool PublishOnHttpServer(const std::string& name, const std::string& content);
 
+// A plain HTTP/1.0 GET of the HTTP test server on a socket of our own, for its control
+// paths (the client's handles may all be busy). Returns the body.
+std::string ControlGet(const std::string& path);
+
+// A request as the HTTP test server saw it: its path, the connection it came on and its
+// header lines as "Name: value".
+struct SeenRequest {
+    std::string path;
+    int connection = 0;
+    std::vector<std::string> headers;
+};
+
+// The requests the HTTP test server logged since its last reset, in arrival order.
+std::vector<SeenRequest> SeenRequests();
+bool HasHeader(const SeenRequest& request, const std::string& line);
+// The Range header line of each logged request of path, in order ("" for none).
+std::vector<std::string> RangesAsked(const std::string& path);
+
 }  // namespace testing_support
 
 namespace testing_support {

@@ -18,7 +18,12 @@
 #include "support/test_support.h"
 #include "update/http_client.h"
 
+using testing_support::ControlGet;
+using testing_support::HasHeader;
+using testing_support::RangesAsked;
 using testing_support::ReadFileBytes;
+using testing_support::SeenRequest;
+using testing_support::SeenRequests;
 using testing_support::TempDir;
 
 namespace {
@@ -38,73 +43,10 @@ std::string PatternText(size_t n) {
 
 std::string Url(const std::string& path) { return "http://127.0.0.1:" + std::to_string(ServerPort()) + path; }
 
-// A plain HTTP/1.0 GET on a socket of our own, for the server's control paths (the
-// client's handles may all be busy). Returns the body.
-std::string ControlGet(const std::string& path) {
-    SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    sockaddr_in address = {};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<u_short>(ServerPort()));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    std::string answer;
-    if (connect(s, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
-        std::string request = "GET " + path + " HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n";
-        send(s, request.data(), static_cast<int>(request.size()), 0);
-        char buffer[4096];
-        int got;
-        while ((got = recv(s, buffer, sizeof buffer, 0)) > 0) answer.append(buffer, static_cast<size_t>(got));
-    }
-    closesocket(s);
-    size_t cut = answer.find("\r\n\r\n");
-    return cut == std::string::npos ? std::string() : answer.substr(cut + 4);
-}
-
 int Stat(const std::string& name) {
     std::string stats = ControlGet("/__stats");
     size_t at = stats.find("\"" + name + "\": ");
     return at == std::string::npos ? -1 : atoi(stats.c_str() + at + name.size() + 4);
-}
-
-// A request as the test server saw it: its path, the connection it came on and its
-// header lines as "Name: value".
-struct SeenRequest {
-    std::string path;
-    int connection = 0;
-    std::vector<std::string> headers;
-};
-
-// The server's JSON strings here hold no escapes: paths and header lines of these tests.
-std::string JsonString(const std::string& text, size_t* at) {
-    size_t open = text.find('"', *at);
-    size_t close = text.find('"', open + 1);
-    *at = close + 1;
-    return text.substr(open + 1, close - open - 1);
-}
-
-std::vector<SeenRequest> SeenRequests() {
-    const std::string text = ControlGet("/__requests");
-    std::vector<SeenRequest> seen;
-    const std::string start = "{\"method\": ";
-    for (size_t at = text.find(start); at != std::string::npos; at = text.find(start, at)) {
-        size_t end = text.find(start, at + 1);
-        if (end == std::string::npos) end = text.size();
-        SeenRequest request;
-        size_t field = text.find("\"path\": ", at) + 8;
-        request.path = JsonString(text, &field);
-        request.connection = atoi(text.c_str() + text.find("\"connection\": ", at) + 14);
-        field = text.find("\"headers\": ", at);
-        while ((field = text.find("[\"", field)) < end) {
-            std::string name = JsonString(text, &field);
-            request.headers.push_back(name + ": " + JsonString(text, &field));
-        }
-        seen.push_back(request);
-        at = end;
-    }
-    return seen;
-}
-
-bool HasHeader(const SeenRequest& request, const std::string& line) {
-    return std::find(request.headers.begin(), request.headers.end(), line) != request.headers.end();
 }
 
 // A port on which nobody listens.
@@ -492,6 +434,87 @@ TEST_F(HttpClientTest, DamagedAnswersFailCleanlyAndTheHandlesStayUsable) {
         bool saved = GetFileAttributesW((dir.path() + std::to_wstring(i) + L".bin").c_str()) != INVALID_FILE_ATTRIBUTES;
         EXPECT_EQ(saved, answers[i].success) << paths[i];
     }
+}
+
+// With a stall time of 2 s: an answer that keeps coming in small steps arrives even though
+// it takes longer than that in all; one that stops half-way fails for its silence (well
+// before the server gives up on it) and hands over what did arrive.
+TEST_F(HttpClientTest, AGetFailsWhenItStallsNotWhenItIsSlow) {
+    client_->SetStallSeconds(2);
+    const std::string whole = PatternText(40000);
+    ASSERT_TRUE(testing_support::PublishOnHttpServer("paced.bin", whole));
+    Add(NewGet("/__throttle/250/4096/paced.bin", 0));
+    Add(NewGet("/__stall/20000/3000/paced.bin", 1));
+    ASSERT_TRUE(DispatchUntil(2));
+    std::vector<Answer> answers = recorder_.Answers();
+    EXPECT_TRUE(answers[0].success) << answers[0].errorText;
+    EXPECT_EQ(whole, answers[0].body);
+    EXPECT_FALSE(answers[1].success);
+    EXPECT_EQ(200, answers[1].status);
+    EXPECT_NE(std::string::npos, answers[1].errorText.find("too slow")) << answers[1].errorText;
+    EXPECT_EQ(whole.substr(0, 3000), answers[1].body);
+}
+
+class ResumeTest : public HttpClientTest {
+protected:
+    void SetUp() override {
+        HttpClientTest::SetUp();
+        client_->SetStallSeconds(2);
+        whole_ = PatternText(50000);
+        ASSERT_TRUE(testing_support::PublishOnHttpServer("resume.bin", whole_));
+    }
+
+    // One GET of path, answered before it returns.
+    Answer Fetch(const std::string& path, bool resumable) {
+        CCurlHttpRequest* request = NewGet(path, tag_);
+        request->resumable = resumable;
+        Add(request);
+        EXPECT_TRUE(DispatchUntil(static_cast<size_t>(++tag_)));
+        std::vector<Answer> answers = recorder_.Answers();
+        return answers.empty() ? Answer() : answers.back();
+    }
+
+    std::string whole_;
+    int32_t tag_ = 0;
+};
+
+// A resumable GET that stalls keeps its 3000 bytes; its retry asks for the rest, and
+// what the server makes of that decides the answer.
+TEST_F(ResumeTest, ARetryAsksForTheRestAndTakesOnlyAnAnswerThatFits) {
+    struct Case {
+        const char* path;
+        bool success;
+        const char* why;
+    } cases[] = {
+        {"/__stall/20000/3000/resume.bin", true, "206 from byte 3000: appended"},
+        {"/__norange/__stall/20000/3000/resume.bin", true, "200: the whole again"},
+        {"/__badrange/__stall/20000/3000/resume.bin", false, "206 from byte 3001: refused"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.why);
+        Answer first = Fetch(c.path, true);
+        EXPECT_FALSE(first.success);
+        EXPECT_EQ("", first.body) << "kept for the retry";
+        Answer retry = Fetch(c.path, true);
+        EXPECT_EQ(c.success, retry.success) << retry.errorText;
+        if (c.success) EXPECT_TRUE(retry.body == whole_) << retry.body.size() << " bytes";
+        EXPECT_EQ(std::vector<std::string>({"", "Range: bytes=3000-"}), RangesAsked(c.path));
+    }
+    // After a refused range nothing is kept: the next attempt starts from the beginning.
+    Fetch(cases[2].path, true);
+    EXPECT_EQ(std::vector<std::string>({"", "Range: bytes=3000-", ""}), RangesAsked(cases[2].path));
+}
+
+// Only a resumable request keeps and continues, only at its own address, and only the
+// latest kept body.
+TEST_F(ResumeTest, NothingIsKeptForAnotherAddressOrARequestThatIsNotResumable) {
+    const std::string stalled = "/__stall/20000/3000/resume.bin";
+    EXPECT_EQ(whole_.substr(0, 3000), Fetch(stalled, false).body);
+    Fetch(stalled, true);
+    EXPECT_TRUE(Fetch("/resume.bin", true).success);
+    Fetch(stalled, true);
+    EXPECT_EQ(std::vector<std::string>({"", "", ""}), RangesAsked(stalled));
+    EXPECT_EQ(std::vector<std::string>({""}), RangesAsked("/resume.bin"));
 }
 
 }  // namespace

@@ -21,6 +21,7 @@
 #include "server/session_server.h"
 #include "server/suffix_list.h"
 #include "support/test_support.h"
+#include "update/download_request.h"
 #include "update/http_client.h"
 #include "update/update_dialog.h"
 
@@ -77,11 +78,7 @@ public:
 
     void SendRequest(uint32_t kind, const char* address) override {
         requests.emplace_back(kind, address);
-        auto* request = new CCurlHttpRequest;
-        request->SetUrl(address);
-        request->SetMethod(kHttpGet);
-        request->SetSaveToFile(false);
-        request->SetContext("", static_cast<int32_t>(kind), 0, 0, 0);
+        CCurlHttpRequest* request = NewDownloadRequest(kind, address);
         request->SetCallback(&TestHost::Answered, this);
         CCurlHttpClient::GetInstance()->AddRequest(request);
     }
@@ -372,6 +369,43 @@ TEST_F(UpdateDialogTest, FailedAnswersAreRetriedWithTheSameAddress) {
             if (r.first == kind) addresses.push_back(r.second);
         ASSERT_GE(addresses.size(), 2u) << kind;
         EXPECT_EQ(addresses.front(), addresses.back()) << kind;
+    }
+}
+
+// With a stall time of 2 s: a content server that sends the frame in small steps, 4.5 s
+// in all, gets it through on the first attempt; one that stops after 40000 bytes sees the
+// retry ask for the rest, and the frame in the cache is the published one, byte for byte.
+TEST_F(UpdateDialogTest, ASlowFrameArrivesAndAStalledOneResumesWhereItStopped) {
+    struct Case {
+        const char* name;
+        const char* cdn;
+        std::vector<std::string> ranges;
+    } cases[] = {
+        {"throttled", "/__throttle/250/4096/cdn", {""}},
+        {"stalled", "/__stall/20000/40000/cdn", {"", "Range: bytes=40000-"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        CCurlHttpClient::GetInstance()->SetStallSeconds(2);
+        PublishContent();
+        ASSERT_TRUE(PublishOnHttpServer("page.xml", PageDocument(ServerBase() + c.cdn)));
+        TempDir cache;
+        TestHost host(cache.path());
+        WatchedUpdateDlg dialog(host, 40);
+        dialog.SetGamePageAddress((ServerBase() + "/page.xml").c_str());
+        dialog.DoModal();
+        EXPECT_FALSE(dialog.watchdogFired);
+        EXPECT_TRUE(host.goOnToGame);
+        std::vector<std::string> frames;
+        for (const auto& r : host.requests)
+            if (r.first == kDownloadGameFrame) frames.push_back(r.second);
+        ASSERT_EQ(c.ranges.size(), frames.size());
+        const std::string path = frames[0].substr(ServerBase().size());
+        EXPECT_EQ(c.ranges, testing_support::RangesAsked(path));
+        std::vector<uint8_t> frame = ReadFileBytes(cache.path() + L"GameFrame.dat");
+        const std::string expected = GameFrame();
+        EXPECT_TRUE(std::vector<uint8_t>(expected.begin(), expected.end()) == frame) << frame.size() << " bytes";
+        EndRun();
     }
 }
 
