@@ -3,6 +3,7 @@
 #pragma once
 
 #include <windows.h>
+#include <stddef.h>
 #include <stdint.h>
 
 #include <string>
@@ -22,6 +23,16 @@ enum DownloadKind : uint32_t {
     kDownloadNewLauncher = 7,
     kDownloadUpdateSignature = 8,
 };
+
+// The longest body each kind may have; a longer one is a failed transfer.
+const size_t kMaxGamePageBytes = 1u << 20;
+const size_t kMaxHashKeyBytes = 1u << 20;
+const size_t kMaxDictionaryArchiveBytes = 64u << 20;
+const size_t kMaxGameFrameBytes = 256u << 20;
+const size_t kMaxAsynNoticeBytes = 1u << 20;
+const size_t kMaxVersionFileBytes = 1u << 20;
+const size_t kMaxNewLauncherBytes = 64u << 20;
+const size_t kMaxUpdateSignatureBytes = 1u << 20;
 
 class LauncherHost {
 public:

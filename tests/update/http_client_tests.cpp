@@ -16,6 +16,7 @@
 
 #include "server/scramble.h"
 #include "support/test_support.h"
+#include "update/download_request.h"
 #include "update/http_client.h"
 
 using testing_support::ControlGet;
@@ -231,6 +232,31 @@ TEST_F(HttpClientTest, ABodyBeyondItsRequestsCapFailsTheTransfer) {
         EXPECT_EQ(answers[i].success, cases[i].success);
         if (cases[i].success) EXPECT_EQ(answers[i].body.size(), atoi(cases[i].path + 9) + 0u);
         if (!cases[i].success) EXPECT_LE(answers[i].body.size(), cases[i].cap);
+    }
+}
+
+// The application's small texts (game page, hash key, notice, version file, signature)
+// may be 1 MiB long: one byte more is a failed transfer.
+TEST_F(HttpClientTest, TheApplicationsSmallDownloadsAreCappedAtOneMebibyte) {
+    const size_t kMebibyte = 1u << 20;
+    const uint32_t kinds[] = {kDownloadGamePage, kDownloadHashKey, kDownloadAsynNotice, kDownloadVersionFile,
+                              kDownloadUpdateSignature};
+    int32_t tag = 0;
+    for (uint32_t kind : kinds) {
+        for (size_t length : {kMebibyte, kMebibyte + 1}) {
+            CCurlHttpRequest* request = NewDownloadRequest(kind, Url("/__bytes/" + std::to_string(length)).c_str());
+            request->SetCallback(Recorder::Record, &recorder_);
+            request->SetContext("", tag++, kind, static_cast<uint32_t>(length), 0);
+            Add(request);
+        }
+    }
+    ASSERT_TRUE(DispatchUntil(static_cast<size_t>(tag)));
+    std::vector<Answer> answers = recorder_.Answers();
+    for (int32_t i = 0; i < tag; ++i) {
+        const bool atTheCap = i % 2 == 0;
+        SCOPED_TRACE(std::to_string(kinds[i / 2]) + (atTheCap ? " at the cap" : " one byte beyond"));
+        EXPECT_EQ(atTheCap, answers[i].success) << answers[i].errorText;
+        if (atTheCap) EXPECT_EQ(kMebibyte, answers[i].body.size());
     }
 }
 
