@@ -286,13 +286,18 @@ void UpdateDlg::OnHashKey(bool ok, const uint8_t* body, size_t length, const cha
     CheckResources(frameValue, dictionaryValue);
 }
 
+// Whether the cached file reads whole and has the published check value: a file that
+// cannot be read is never current, whatever value was published.
+static bool IsCurrent(const std::wstring& path, int64_t publishedValue) {
+    uint32_t value = 0;
+    return CheckValueOfFile(path.c_str(), false, &value) && value == static_cast<uint32_t>(publishedValue);
+}
+
 void UpdateDlg::CheckResources(int64_t frameValue, int64_t dictionaryValue) {
     const LauncherSettings& settings = host_.config().settings();
     std::string tick = Tick();
 
-    std::wstring dictionaryPath = CachePath(settings.hashdicttxt);
-    if (FileExists(dictionaryPath.c_str()) &&
-        FileSrvCheckValue(dictionaryPath.c_str(), nullptr, 0, false) == static_cast<uint32_t>(dictionaryValue)) {
+    if (IsCurrent(CachePath(settings.hashdicttxt), dictionaryValue)) {
         dictReady_ = true;
         SetTip(TipMode::AfterDownload, true, kDownloadDictionaryArchive);
         progress_.StepIt();
@@ -301,9 +306,7 @@ void UpdateDlg::CheckResources(int64_t frameValue, int64_t dictionaryValue) {
         host_.SendRequest(kDownloadDictionaryArchive, address.c_str());
     }
 
-    std::wstring framePath = CachePath(settings.swf);
-    if (FileExists(framePath.c_str()) &&
-        FileSrvCheckValue(framePath.c_str(), nullptr, 0, false) == static_cast<uint32_t>(frameValue)) {
+    if (IsCurrent(CachePath(settings.swf), frameValue)) {
         frameReady_ = true;
         SetTip(TipMode::AfterDownload, true, kDownloadGameFrame);
         progress_.StepIt();

@@ -338,6 +338,37 @@ TEST_F(UpdateDialogTest, CurrentFilesAreNotFetchedAgain) {
     EXPECT_EQ(1000, dialog.progress().GetPos());
 }
 
+// A cached frame that cannot be read (another program holds it open without sharing) is
+// fetched even when the published check value is 0, what an unreadable file used to count
+// as. The hold ends once the frame is asked for, so that it can be written.
+TEST_F(UpdateDialogTest, ACachedFileThatCannotBeReadIsNeverCurrent) {
+    PublishContent();
+    ASSERT_TRUE(PublishOnHttpServer("cdn/hashkey.txt", "0  " + std::to_string(Crc(kDictionary))));
+    TempDir cache;
+    const std::wstring framePath = cache.path() + L"GameFrame.dat";
+    ASSERT_TRUE(WriteFileBytes(framePath, "old", 3));
+    HANDLE held = CreateFileW(framePath.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, held);
+    TestHost host(cache.path());
+    WatchedUpdateDlg dialog(host, 30);
+    dialog.closeWhen = [&host, &held] {
+        const bool frameAsked = std::any_of(host.requests.begin(), host.requests.end(),
+                                            [](const std::pair<uint32_t, std::string>& r) { return r.first == 4u; });
+        if (frameAsked && held != INVALID_HANDLE_VALUE) {
+            CloseHandle(held);
+            held = INVALID_HANDLE_VALUE;
+        }
+        return host.goOnToGame;
+    };
+    dialog.SetGamePageAddress((ServerBase() + "/page.xml").c_str());
+    dialog.DoModal();
+    if (held != INVALID_HANDLE_VALUE) CloseHandle(held);
+    std::vector<uint32_t> kinds = host.Kinds();
+    EXPECT_NE(kinds.end(), std::find(kinds.begin(), kinds.end(), 4u));
+    const std::string expected = GameFrame();
+    EXPECT_TRUE(std::vector<uint8_t>(expected.begin(), expected.end()) == ReadFileBytes(framePath));
+}
+
 TEST_F(UpdateDialogTest, FailedAnswersAreRetriedWithTheSameAddress) {
     PublishContent();
     Control("/__fail/2/page.xml");
