@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <vector>
 
+#include "framework/escaped_exception.h"
+
 namespace {
 
 using AtlAxWinInitFunction = BOOL(WINAPI*)();
@@ -183,7 +185,13 @@ STDMETHODIMP CEventSink::GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) {
 STDMETHODIMP CEventSink::Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* parameters, VARIANT* result,
                                 EXCEPINFO*, UINT*) {
     if (result) VariantInit(result);
-    if (handler_) handler_->OnControlEvent(controlId_, id, parameters);
+    if (!handler_) return S_OK;
+    try {
+        handler_->OnControlEvent(controlId_, id, parameters);
+    } catch (...) {
+        ReportEscapedException("an event of a hosted control");
+        return E_FAIL;
+    }
     return S_OK;
 }
 

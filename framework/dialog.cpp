@@ -1,16 +1,23 @@
 #include "framework/dialog.h"
 
 #include "framework/activex.h"
+#include "framework/escaped_exception.h"
 
 namespace {
 
 // Offers the message to the window it is meant for and each of its ancestors (owners
 // for pop-ups), up to and including `last`, or up to the top when `last` is null.
+// A message whose pre-translation throws counts as handled: it goes no further.
 bool WalkPreTranslate(MSG* message, HWND last) {
-    for (HWND window = message->hwnd; window; window = ::GetParent(window)) {
-        CWnd* object = CWnd::FromHandlePermanent(window);
-        if (object && object->PreTranslateMessage(message)) return true;
-        if (window == last) break;
+    try {
+        for (HWND window = message->hwnd; window; window = ::GetParent(window)) {
+            CWnd* object = CWnd::FromHandlePermanent(window);
+            if (object && object->PreTranslateMessage(message)) return true;
+            if (window == last) break;
+        }
+    } catch (...) {
+        ReportEscapedException("the pre-translation of a message");
+        return true;
     }
     return false;
 }

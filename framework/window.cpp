@@ -1,5 +1,7 @@
 #include "framework/window.h"
 
+#include "framework/escaped_exception.h"
+
 namespace {
 
 const wchar_t kWindowProperty[] = L"LauncherFrameworkWindow";
@@ -35,7 +37,12 @@ LRESULT CALLBACK FrameworkWindowProc(HWND window, UINT message, WPARAM wParam, L
     if (!object) return DefWindowProcW(window, message, wParam, lParam);
     MSG saved = object->current_;
     object->current_ = {window, message, wParam, lParam, 0, {0, 0}};
-    LRESULT result = object->WindowProc(message, wParam, lParam);
+    LRESULT result = 0;
+    try {
+        result = object->WindowProc(message, wParam, lParam);
+    } catch (...) {
+        ReportEscapedException("a window procedure");
+    }
     if (message == WM_NCDESTROY) {
         object->Detach();
         object->PostNcDestroy();

@@ -9,6 +9,7 @@
 
 #include "app/system_integration.h"
 #include "flash/flash_dialog.h"
+#include "framework/escaped_exception.h"
 #include "framework/paths.h"
 #include "game/game_dialog.h"
 #include "login/launcher_dialog.h"
@@ -252,8 +253,13 @@ static void InstallOperatorLog() {
     if (length > 0 && length < MAX_PATH) ravlib::InstallFileLogSink(path);
 }
 
+static void LogEscapedException(const char* boundary, const char* what) {
+    ravlib::LogMessage(ravlib::kLogError, L"exception caught in %hs (its message or event is dropped): %hs", boundary, what);
+}
+
 BOOL LauncherApp::InitInstance() {
     InstallOperatorLog();
+    SetEscapedExceptionReporter(LogEscapedException);
     InitCommonControls();
     OleInitialize(nullptr);
     CWinApp::InitInstance();

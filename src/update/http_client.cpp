@@ -479,7 +479,15 @@ void CCurlHttpClient::DispatchResponses() {
     if (delivered.empty()) return;
     for (CCurlHttpResponse* response : delivered) {
         CCurlHttpRequest* request = response->request_;
-        if (request->callback) request->callback(request->user, response);
+        if (!request->callback) continue;
+        // A callback that throws (say, out of memory) loses its own answer, not the others.
+        try {
+            request->callback(request->user, response);
+        } catch (const std::exception& caught) {
+            ravlib::LogMessage(ravlib::kLogError, L"answer of %hs dropped: %hs", request->GetUrl(), caught.what());
+        } catch (...) {
+            ravlib::LogMessage(ravlib::kLogError, L"answer of %hs dropped", request->GetUrl());
+        }
     }
     bool queued = false;
     {

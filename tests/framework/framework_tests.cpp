@@ -4,10 +4,12 @@
 
 #include <algorithm>
 #include <functional>
+#include <new>
 #include <string>
 #include <vector>
 
 #include "framework/dialog.h"
+#include "framework/escaped_exception.h"
 
 namespace {
 
@@ -23,10 +25,12 @@ public:
     bool swallowReturn = false;
     std::function<void(RecordingDialog&)> onInit;
     std::function<void(RecordingDialog&)> onTimer;
+    std::function<void(const MSG&)> onPretranslate;
     bool okCalled = false;
 
     BOOL PreTranslateMessage(MSG* message) override {
         pretranslated.push_back(message->message);
+        if (onPretranslate) onPretranslate(*message);
         if (swallowReturn && message->message == WM_KEYDOWN && message->wParam == VK_RETURN) return FALSE;
         return CDialog::PreTranslateMessage(message);
     }
@@ -176,6 +180,43 @@ TEST(Dialog, QuitMessageEndsTheLoopAndIsPassedOutward) {
     MSG message;
     ASSERT_TRUE(PeekMessageW(&message, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
     EXPECT_EQ(4u, message.wParam);
+}
+
+std::vector<std::string>& Reports() {
+    static std::vector<std::string> reports;
+    return reports;
+}
+
+void RecordReport(const char* boundary, const char* what) { Reports().push_back(std::string(boundary) + ": " + what); }
+
+// Out of memory in a timer handler and in a message's pre-translation: each is caught where
+// the system called us, reported once, and the dialog goes on to its end.
+TEST(Dialog, AnExceptionOfAHandlerStopsAtTheSystemsBoundaryAndTheDialogGoesOn) {
+    Reports().clear();
+    SetEscapedExceptionReporter(RecordReport);
+    const UINT kPoisoned = WM_APP + 1;
+    RecordingDialog dialog;
+    int timers = 0;
+    dialog.onInit = [&](RecordingDialog& d) {
+        d.PostMessage(kPoisoned);
+        d.SetTimer(7, 10);
+    };
+    dialog.onPretranslate = [&](const MSG& message) {
+        if (message.message == kPoisoned) throw std::bad_alloc();
+    };
+    dialog.onTimer = [&](RecordingDialog& d) {
+        if (++timers == 1) throw std::bad_alloc();
+        d.KillTimer(7);
+        d.EndDialog(6);
+    };
+    EXPECT_EQ(6, dialog.DoModal());
+    SetEscapedExceptionReporter(nullptr);
+    std::vector<std::string> reports = Reports();
+    std::sort(reports.begin(), reports.end());
+    EXPECT_EQ(std::vector<std::string>({"a window procedure: std::bad_alloc",
+                                        "the pre-translation of a message: std::bad_alloc"}),
+              reports);
+    EXPECT_FALSE(Saw(dialog.seen, kPoisoned));  // a message whose pre-translation failed goes no further
 }
 
 }  // namespace
