@@ -4,7 +4,9 @@
 
 #include <ole2.h>
 #include <gdiplus.h>
+#include <psapi.h>
 #include <string.h>
+#include <zlib.h>
 
 #include <random>
 #include <string>
@@ -209,6 +211,93 @@ TEST(Package, OffsetComesFromTheLastSectionHeader) {
     image[0x3D] = 0xFF;
     EXPECT_FALSE(FindPackageOffset(image.data(), image.size(), &offset));
     EXPECT_FALSE(FindPackageOffset(image.data(), 0x30, &offset));
+}
+
+// A ZIP archive of one item of `size` zero bytes, honestly deflated (about 1 KiB per MiB).
+std::vector<uint8_t> ZerosArchive(const char* name, uint32_t size) {
+    std::vector<uint8_t> packed;
+    z_stream stream = {};
+    EXPECT_EQ(Z_OK, deflateInit2(&stream, 9, Z_DEFLATED, -15, 9, Z_DEFAULT_STRATEGY));
+    std::vector<uint8_t> zeros(1u << 20, 0);
+    std::vector<uint8_t> out(1u << 16);
+    uint32_t left = size;
+    uint32_t crc = crc32(0, nullptr, 0);
+    int status = Z_OK;
+    while (status != Z_STREAM_END) {
+        const uint32_t take = left < zeros.size() ? left : static_cast<uint32_t>(zeros.size());
+        crc = crc32(crc, zeros.data(), take);
+        left -= take;
+        stream.next_in = zeros.data();
+        stream.avail_in = take;
+        do {
+            stream.next_out = out.data();
+            stream.avail_out = static_cast<uInt>(out.size());
+            status = deflate(&stream, left == 0 ? Z_FINISH : Z_NO_FLUSH);
+            packed.insert(packed.end(), out.data(), out.data() + (out.size() - stream.avail_out));
+        } while (stream.avail_out == 0);
+    }
+    deflateEnd(&stream);
+
+    std::vector<uint8_t> archive;
+    auto put = [&archive](uint32_t value, int bytes) {
+        for (int i = 0; i < bytes; ++i) archive.push_back(static_cast<uint8_t>(value >> (8 * i)));
+    };
+    const uint32_t nameLength = static_cast<uint32_t>(strlen(name));
+    const uint32_t compressed = static_cast<uint32_t>(packed.size());
+    auto sizes = [&] {
+        put(crc, 4);
+        put(compressed, 4);
+        put(size, 4);
+        put(nameLength, 2);
+    };
+    put(0x04034b50, 4);
+    put(20, 2), put(0, 2), put(Z_DEFLATED, 2), put(0, 4);
+    sizes();
+    put(0, 2);
+    archive.insert(archive.end(), name, name + nameLength);
+    archive.insert(archive.end(), packed.begin(), packed.end());
+    const uint32_t directoryAt = static_cast<uint32_t>(archive.size());
+    put(0x02014b50, 4);
+    put(20, 2), put(20, 2), put(0, 2), put(Z_DEFLATED, 2), put(0, 4);
+    sizes();
+    put(0, 2), put(0, 2), put(0, 2), put(0, 2), put(0, 4), put(0, 4);
+    archive.insert(archive.end(), name, name + nameLength);
+    const uint32_t directorySize = static_cast<uint32_t>(archive.size()) - directoryAt;
+    put(0x06054b50, 4);
+    put(0, 2), put(0, 2), put(1, 2), put(1, 2);
+    put(directorySize, 4);
+    put(directoryAt, 4);
+    put(0, 2);
+    return archive;
+}
+
+size_t PeakWorkingSet() {
+    PROCESS_MEMORY_COUNTERS counters = {};
+    counters.cb = sizeof counters;
+    GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters);
+    return counters.PeakWorkingSetSize;
+}
+
+// A configuration text of 64 MiB and one byte, plausible to the zip reader (honest deflate
+// data), is refused as unreadable before anything is allocated for it.
+TEST(Package, AnEntryBeyondSixtyFourMebibytesIsRefusedInBoundedMemory) {
+    std::vector<uint8_t> exe = MinimalImage();
+    const std::vector<uint8_t> package = ZerosArchive("config/cg.txt", (64u << 20) + 1);
+    exe.insert(exe.end(), package.begin(), package.end());
+    TempDir temp;
+    const std::wstring path = temp.path() + L"big.exe";
+    ASSERT_TRUE(WriteFileBytes(path, exe.data(), exe.size()));
+
+    const size_t before = PeakWorkingSet();
+    LauncherConfig config;
+    RecordMessagesOf(config);
+    ASSERT_TRUE(config.OpenPackageFile(path.c_str()));
+    EXPECT_FALSE(config.LoadIniText("config/cg.txt"));
+    const size_t after = PeakWorkingSet();
+    printf("peak working set %zu -> %zu MB\n", before >> 20, after >> 20);
+    ASSERT_EQ(1u, RecordedMessages().size());
+    EXPECT_EQ(L"读取ini文件失败", RecordedMessages()[0].text);
+    EXPECT_LT(after - before, 32u << 20);
 }
 
 // Truncated and mutated packages and configuration texts: every attempt ends in a
