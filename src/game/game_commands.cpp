@@ -76,6 +76,8 @@ int CGameDialog::AskUser(const wchar_t* text, const wchar_t* caption, UINT flags
     return MessageBoxW(m_hWnd, text, caption, flags);
 }
 
+void CGameDialog::ShowMessage(const wchar_t* text) { AfxMessageBox(text, MB_OK); }
+
 void CGameDialog::StartNewInstance() { services_.StartNewInstance(); }
 
 std::wstring CGameDialog::ConfirmationCaption() const {

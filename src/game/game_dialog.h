@@ -108,6 +108,7 @@ public:
     bool IsFullScreen() const override { return isFullScreen_; }
     void EnterFullScreen() override;
     void LeaveFullScreen() override;
+    void ShowMessage(const wchar_t* text) override;
 
     CScriptBridge& scriptBridge() { return bridge_; }
     CClientServices& clientServices() { return services_; }

@@ -4,6 +4,8 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <new>
+
 #include "tinyxml.h"
 
 #include "flash/shockwave_flash.h"
@@ -25,7 +27,8 @@ std::wstring WideFromUtf8(const char* text) {
     return std::wstring(ToWide(text, true));
 }
 
-std::wstring BuildRequest(const char* function, const char* firstArgument, const std::vector<std::string>& items) {
+// The request in UTF-8, values inserted as they are.
+std::string BuildRequest(const char* function, const char* firstArgument, const std::vector<std::string>& items) {
     std::string request = "<invoke name=\"";
     request += function;
     request += "\"><arguments><string>";
@@ -37,7 +40,7 @@ std::wstring BuildRequest(const char* function, const char* firstArgument, const
         request += "</string>";
     }
     request += "</arguments></invoke>";
-    return WideFromUtf8(request.c_str());
+    return request;
 }
 
 // After vsnprintf cut `text` at `length` bytes, drops a UTF-8 sequence left incomplete.
@@ -78,16 +81,6 @@ std::vector<std::string> SplitEventItems(const char* text) {
         piece = comma + 1;
     }
     return items;
-}
-
-std::wstring BuildEventRequest(uint32_t event, const std::vector<std::string>& items) {
-    char number[16];
-    snprintf(number, sizeof number, "%u", static_cast<unsigned>(event));
-    return BuildRequest(kEventFunction, number, items);
-}
-
-std::wstring BuildInitGameParamsRequest(const char* gameParameters) {
-    return BuildRequest(kInitFunction, gameParameters, {});
 }
 
 }  // namespace
@@ -234,14 +227,27 @@ void CScriptBridge::CallScript(uint32_t event, const char* format, ...) {
         text[sizeof text - 1] = '\0';
         DropIncompleteCharacter(text, sizeof text - 1);
     }
-    Send(BuildEventRequest(event, SplitEventItems(text)));
+    char number[16];
+    snprintf(number, sizeof number, "%u", static_cast<unsigned>(event));
+    Send(kEventFunction, number, SplitEventItems(text));
 }
 
 void CScriptBridge::InitGameParams(const std::string& gameParameters) {
-    Send(BuildInitGameParamsRequest(gameParameters.c_str()));
+    Send(kInitFunction, gameParameters.c_str(), {});
 }
 
-void CScriptBridge::Send(const std::wstring& request) {
+void CScriptBridge::Send(const char* function, const char* firstArgument, const std::vector<std::string>& items) {
+    std::wstring request;
+    try {
+        request = requestConverter_(BuildRequest(function, firstArgument, items).c_str(), true);
+    } catch (const std::bad_alloc&) {
+        request.clear();
+    }
+    // Every request has its head, so an empty conversion is one that failed.
+    if (request.empty()) {
+        window_.ShowMessage(L"Call Param too long");
+        return;
+    }
     CShockwaveFlash* control = window_.gameControl();
     if (control == nullptr) {
         return;

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "app/launcher_config.h"
+#include "framework/text.h"
 
 class CShockwaveFlash;
 class CClientServices;
@@ -42,6 +43,8 @@ public:
     virtual bool IsFullScreen() const = 0;
     virtual void EnterFullScreen() = 0;
     virtual void LeaveFullScreen() = 0;
+    // An OK box captioned with the application's name (a request that could not be sent).
+    virtual void ShowMessage(const wchar_t* text) = 0;
 
 protected:
     ~IGameBridgeWindow() = default;
@@ -125,7 +128,8 @@ public:
     // into the movie is swallowed.
     void CallScript(uint32_t event, const char* format, ...) __attribute__((format(__MINGW_PRINTF_FORMAT, 3, 4)));
     // Sends _InitGameParams with the game parameters as they are. Outgoing values are
-    // inserted without XML escaping and the request is converted from UTF-8.
+    // inserted without XML escaping and the request is converted from UTF-8; a request that
+    // cannot be converted is not sent and the window shows "Call Param too long".
     void InitGameParams(const std::string& gameParameters);
 
     // Right-button presses and releases become events 2 and 3 (screen coordinates) and are
@@ -145,11 +149,15 @@ public:
     // The millisecond tick the function-key rule reads (GetTickCount unless a test sets one).
     using TickSource = DWORD(WINAPI*)();
     void SetTickSource(TickSource source) { tickSource_ = source; }
+    // The conversion of outgoing requests to UTF-16 (ToWide unless a test sets one); an
+    // empty result means the request could not be converted.
+    using RequestConverter = const wchar_t* (*)(const char* text, bool utf8);
+    void SetRequestConverter(RequestConverter converter) { requestConverter_ = converter; }
 
 private:
     void RunCommand(int32_t command, const std::vector<std::string>& arguments);
     void SendClientInfo();
-    void Send(const std::wstring& request);
+    void Send(const char* function, const char* firstArgument, const std::vector<std::string>& items);
 
     IGameBridgeWindow& window_;
     CClientServices& services_;
@@ -157,4 +165,5 @@ private:
     bool functionKeysForwarded_ = false;
     DWORD lastFunctionKeyTick_ = 0;
     TickSource tickSource_ = ::GetTickCount;
+    RequestConverter requestConverter_ = ::ToWide;
 };

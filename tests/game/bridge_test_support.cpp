@@ -88,6 +88,10 @@ void RecordingWindow::SetTitleText(const std::wstring& text) {
     effects.push_back("title " + testing_support::ToUtf8(text));
 }
 
+void RecordingWindow::ShowMessage(const wchar_t* text) {
+    effects.push_back("message " + testing_support::ToUtf8(text));
+}
+
 std::wstring ClientRequest(const std::vector<std::wstring>& arguments) {
     std::wstring request = L"<invoke name=\"JsCallClient\" returntype=\"xml\"><arguments>";
     for (const std::wstring& argument : arguments) request += L"<string>" + argument + L"</string>";

@@ -51,7 +51,7 @@ private:
 
 // Records what the bridge asks of the window, one text per effect:
 // "end", "address <type> <address>", "show <type>", "title <UTF-8 text>", "flash",
-// "enter", "leave".
+// "enter", "leave", "message <UTF-8 text>".
 class RecordingWindow : public IGameBridgeWindow {
 public:
     std::vector<std::string> effects;
@@ -67,6 +67,7 @@ public:
     bool IsFullScreen() const override { return fullScreen; }
     void EnterFullScreen() override { effects.push_back("enter"); }
     void LeaveFullScreen() override { effects.push_back("leave"); }
+    void ShowMessage(const wchar_t* text) override;
 };
 
 // A JsCallClient request in the control's format, each argument a string element.

@@ -262,6 +262,23 @@ TEST_F(ScriptBridgeTest, FailedCallsAreSwallowedAndMissingControlDropsThem) {
     EXPECT_TRUE(host_.TakeRequests().empty());
 }
 
+// A conversion that cannot allocate its buffer gives no text.
+static const wchar_t* FailingConversion(const char*, bool) { return L""; }
+
+TEST_F(ScriptBridgeTest, RequestsThatCannotBeConvertedAreNotSentAndSaySo) {
+    bridge_.SetRequestConverter(FailingConversion);
+    bridge_.CallScript(6, "%d", 4);
+    bridge_.InitGameParams("x");
+    EXPECT_TRUE(host_.TakeRequests().empty());
+    EXPECT_EQ((Effects{"message Call Param too long", "message Call Param too long"}), window_.effects);
+
+    window_.effects.clear();
+    bridge_.SetRequestConverter(ToWide);
+    bridge_.CallScript(6, "%d", 4);
+    EXPECT_EQ(std::vector<std::wstring>{EventRequest(L"6", {L"4"})}, host_.TakeRequests());
+    EXPECT_TRUE(window_.effects.empty());
+}
+
 TEST_F(ScriptBridgeTest, ClientInfoWithoutTheAddressPageCarriesLoopback) {
     Call({L"07"});
     const std::vector<std::wstring> requests = host_.TakeRequests();
