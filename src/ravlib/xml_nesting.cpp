@@ -43,14 +43,15 @@ size_t Find(const uint8_t* text, size_t length, size_t at, const char* pattern) 
 }
 
 // TinyXML reads a UTF-8 sequence as a whole and a numeric reference up to its ';': true
-// when either would carry it over a delimiter, so that it would end a construct elsewhere.
+// when either would carry it over a delimiter, so that it would end a construct elsewhere,
+// or a sequence over the end of the text, whose terminator TinyXML would then read past.
 bool SwallowsDelimiter(const uint8_t* text, size_t length) {
     for (size_t at = 0; at < length; at++) {
         uint8_t c = text[at];
         size_t end = at;
         if (c >= 0xC2 && c <= 0xF4) {
             end = at + (c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : 2);
-            if (end > length) end = length;
+            if (end > length) return true;
         } else if (c == '&' && length - at >= 2 && text[at + 1] == '#') {
             end = Find(text, length, at, ";");
             if (end == length) return true;
@@ -159,10 +160,9 @@ bool XmlNestingWithin(const char* chars, size_t length, uint32_t limit) {
             bool empty = false;
             at = SkipStartTag(text, length, at + 1, &empty);
             if (at == 0) return false;
-            if (!empty) {
-                if (depth == limit) return false;
-                depth++;
-            }
+            // An empty element lies one deeper too, though nothing nests inside it.
+            if (depth == limit) return false;
+            if (!empty) depth++;
         } else {
             // Other "<!" and "<?" markup and a lone '<': TinyXML keeps them up to the
             // first '>'.

@@ -11,5 +11,6 @@ constexpr uint32_t kXmlNestingLimit = 64;
 // True when no element of `text` (`length` bytes) lies more than `limit` elements deep.
 // Markup is read the way TinyXML reads it: comments end at "-->", CDATA sections at
 // "]]>", other "<!" and "<?" constructs at the first '>', and quoted attribute values
-// may hold '<' and '>'. Unterminated constructs are left for the parser to refuse.
+// may hold '<' and '>'. Unterminated constructs are left for the parser to refuse; a text
+// that ends inside a UTF-8 sequence is refused, as TinyXML would read past its end.
 bool XmlNestingWithin(const char* text, size_t length, uint32_t limit);

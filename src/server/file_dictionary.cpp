@@ -1,17 +1,7 @@
 #include "server/file_dictionary.h"
 
-#include <windows.h>
-
 #include <map>
-#include <new>
 #include <string>
-#include <vector>
-
-#include "ravlib/log.h"
-#include "ravlib/stream.h"
-#include "ravlib/tick.h"
-
-using ravlib::stream::CFileStream;
 
 namespace {
 
@@ -31,7 +21,10 @@ uint32_t LoadLittleEndian(const uint8_t* p) {
 
 }  // namespace
 
-size_t FileDictionaryAddRecords(const uint8_t* data, size_t length) {
+size_t FileDictionaryAddRecords(const uint8_t* data, size_t length, DictionaryReadEnd* end) {
+    DictionaryReadEnd ignored;
+    if (!end) end = &ignored;
+    *end = {kDictionaryReadComplete, length};
     if (!data) return 0;
     Dictionary& dictionary = TheDictionary();
     size_t records = 0;
@@ -41,14 +34,12 @@ size_t FileDictionaryAddRecords(const uint8_t* data, size_t length) {
         // lengths. Such a record cannot be told apart from garbage, so it ends the read.
         const int8_t declared = static_cast<int8_t>(data[offset]);
         if (declared < 0) {
-            ravlib::LogMessage(ravlib::kLogError, L"dictionary: bad name length at %u",
-                               static_cast<unsigned>(offset));
+            *end = {kDictionaryBadNameLength, offset};
             break;
         }
         const size_t nameLength = static_cast<size_t>(declared);
         if (length - offset < 1 + nameLength + 4) {
-            ravlib::LogMessage(ravlib::kLogError, L"dictionary: last record cut short at %u",
-                               static_cast<unsigned>(offset));
+            *end = {kDictionaryRecordCutShort, offset};
             break;
         }
         const char* name = reinterpret_cast<const char*>(data + offset + 1);
@@ -77,32 +68,4 @@ size_t FileDictionarySize() {
 void FileDictionaryClear() {
     delete g_dictionary;
     g_dictionary = nullptr;
-}
-
-bool FileSrvLoadDictionary(const wchar_t* path) {
-    if (!path || GetFileAttributesW(path) == INVALID_FILE_ATTRIBUTES) return false;
-    CFileStream file(path, ravlib::stream::kStreamModeOpen);
-    const int64_t size = file.GetSize();
-    if (!file.IsOpen() || size < 0 || static_cast<uint64_t>(size) > UINT32_MAX) return false;
-    const uint64_t start = ravlib::GetTickMs();
-    std::vector<uint8_t> bytes;
-    try {
-        bytes.resize(static_cast<size_t>(size));
-    } catch (const std::bad_alloc&) {
-        return false;
-    }
-    size_t filled = 0;
-    while (filled < bytes.size()) {
-        const int64_t got = file.Read(bytes.data() + filled, static_cast<int64_t>(bytes.size() - filled));
-        if (got <= 0) break;
-        filled += static_cast<size_t>(got);
-    }
-    if (filled < bytes.size()) {
-        ravlib::LogMessage(ravlib::kLogError, L"dictionary: read %u of %u bytes",
-                           static_cast<unsigned>(filled), static_cast<unsigned>(bytes.size()));
-        return false;
-    }
-    FileDictionaryAddRecords(bytes.data(), filled);
-    ravlib::LogMessage(ravlib::kLogError, L"%d ms", static_cast<int>(ravlib::GetTickMs() - start));
-    return true;
 }

@@ -8,6 +8,8 @@
 // The first record of a name wins; a load adds to what is already there. A last record
 // that the end of the file cuts short is ignored.
 //
+// Portable byte-level code: no Windows headers; dictionary_file.h reads the file.
+//
 // Loading runs on the main thread before the game connects; lookups run on the
 // server's data thread afterwards, so the two never overlap.
 #pragma once
@@ -17,9 +19,20 @@
 
 enum { kDictionaryMaxName = 127 };
 
+// Where and why a read of records ended.
+enum DictionaryReadReason {
+    kDictionaryReadComplete,    // every byte was read
+    kDictionaryBadNameLength,   // a length byte of 0x80 or more
+    kDictionaryRecordCutShort,  // the last record goes beyond the end
+};
+struct DictionaryReadEnd {
+    DictionaryReadReason reason;
+    size_t offset;  // of the record the read ended at; the length when complete
+};
+
 // Adds the records of data[0 .. length) (see above). Returns the number of complete
-// records read (duplicates included).
-size_t FileDictionaryAddRecords(const uint8_t* data, size_t length);
+// records read (duplicates included); *end (optional) tells where the read ended.
+size_t FileDictionaryAddRecords(const uint8_t* data, size_t length, DictionaryReadEnd* end = nullptr);
 
 // The check value listed for name (a terminated byte string), or 0 when it is absent.
 uint32_t FileDictionaryLookup(const char* name);
@@ -28,7 +41,3 @@ bool FileDictionaryContains(const char* name);
 size_t FileDictionarySize();
 // Frees the dictionary; it is created again on the next use.
 void FileDictionaryClear();
-
-// Reads the dictionary file at path into the dictionary. False when no file exists
-// there, it cannot be opened or read, or the memory for it cannot be had.
-bool FileSrvLoadDictionary(const wchar_t* path);

@@ -23,6 +23,7 @@
 
 #include "app/launcher_host.h"
 #include "update/minisign.h"
+#include "update/version_number.h"
 
 // The batch file written into the cache directory and run by the application at exit.
 extern const wchar_t kUpdateBatchName[];
@@ -30,20 +31,6 @@ extern const wchar_t kUpdateBatchName[];
 // "http://" (unless host already starts with it, in any letter case), host, ":", port and
 // path. Empty for an empty host.
 std::string BuildServerUrl(const char* host, int32_t port, const char* path);
-
-struct VersionNumber {
-    int32_t major;
-    int32_t minor;
-};
-
-// The first two "."-separated pieces of text[0 .. length) read as decimal numbers the way
-// strtok and atoi read them: empty pieces are skipped, a piece counts up to its first
-// non-digit, a missing piece is 0, further pieces are ignored. The text ends at length
-// or at a NUL byte, whichever comes first.
-VersionNumber ParseVersion(const char* text, size_t length);
-
-// Whether published is a later version than local (major first, then minor).
-bool IsNewerVersion(const VersionNumber& published, const VersionNumber& local);
 
 // The text after the last '/' or '\' of url (all of it when there is none).
 std::string UrlFileName(const char* url);

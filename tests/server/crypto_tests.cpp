@@ -1,13 +1,13 @@
 // The AES block cipher, the cache scrambling and the game-frame decryption, with the
 // publisher's encryption as its counterpart.
 #include <gtest/gtest.h>
-#include <windows.h>
-
-#include <chrono>
 #include <stdio.h>
 #include <string.h>
 
+#include <atomic>
+#include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "server/aes.h"
@@ -56,45 +56,40 @@ const char* const kKeys[] = {
 // decrypt at the same moment all get the same results (the published examples below
 // then run on the tables built during this race).
 struct FrameThread {
-    HANDLE start;
+    const std::atomic<bool>* start;
     const Bytes* movie;
     Bytes frame, plain;
     int encrypted = 0, decrypted = 0;
-    static DWORD WINAPI Run(void* self) {
-        FrameThread* t = static_cast<FrameThread*>(self);
-        const int length = static_cast<int>(t->movie->size());
-        t->frame.assign(t->movie->size(), 0);
-        t->plain.assign(t->movie->size(), 0);
-        WaitForSingleObject(t->start, INFINITE);
-        t->encrypted = EncryptGameFrame(t->movie->data(), length, kKeys[2], t->frame.data());
-        t->decrypted = DecryptGameFrame(t->frame.data(), length, kKeys[2], t->plain.data());
-        return 0;
+    void Run() {
+        const int length = static_cast<int>(movie->size());
+        frame.assign(movie->size(), 0);
+        plain.assign(movie->size(), 0);
+        while (!start->load()) std::this_thread::yield();
+        encrypted = EncryptGameFrame(movie->data(), length, kKeys[2], frame.data());
+        decrypted = DecryptGameFrame(frame.data(), length, kKeys[2], plain.data());
     }
 };
 
 TEST(GameFrame, ThreadsWorkingAtOnceAgree) {
     const Bytes movie = Pattern(100000, 1);
-    HANDLE start = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    std::atomic<bool> start(false);
     const int kThreads = 4;
     FrameThread workers[kThreads];
-    HANDLE threads[kThreads];
+    std::thread threads[kThreads];
     for (int i = 0; i < kThreads; ++i) {
-        workers[i].start = start;
+        workers[i].start = &start;
         workers[i].movie = &movie;
-        threads[i] = CreateThread(nullptr, 0, FrameThread::Run, &workers[i], 0, nullptr);
-        ASSERT_NE(threads[i], nullptr);
+        threads[i] = std::thread(&FrameThread::Run, &workers[i]);
     }
-    Sleep(50);  // let every thread reach the start line
-    SetEvent(start);
-    WaitForMultipleObjects(kThreads, threads, TRUE, INFINITE);
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));  // let every thread reach the start line
+    start = true;
+    for (std::thread& thread : threads) thread.join();
     for (int i = 0; i < kThreads; ++i) {
-        CloseHandle(threads[i]);
         EXPECT_EQ(workers[i].encrypted, static_cast<int>(movie.size()));
         EXPECT_EQ(workers[i].decrypted, static_cast<int>(movie.size()));
         EXPECT_TRUE(workers[i].frame == workers[0].frame) << "thread " << i;
         EXPECT_TRUE(workers[i].plain == movie) << "thread " << i;
     }
-    CloseHandle(start);
 }
 
 // FIPS-197 Appendix C, and the ECB examples of NIST SP 800-38A (F.1).

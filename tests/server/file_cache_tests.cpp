@@ -14,6 +14,7 @@
 
 #include "ravlib/stream.h"
 #include "server/file_cache.h"
+#include "server/dictionary_file.h"
 #include "server/file_dictionary.h"
 #include "server/scramble.h"
 #include "server/suffix_list.h"
@@ -67,7 +68,10 @@ TEST_F(DictionaryTest, RecordsFirstOfANameWinsAndACutShortLastRecordIsIgnored) {
         SCOPED_TRACE(c.what);
         FileDictionaryClear();
         const std::string bytes = complete + c.tail;
-        EXPECT_EQ(FileDictionaryAddRecords(Bytes(bytes), bytes.size()), 4u);
+        DictionaryReadEnd end;
+        EXPECT_EQ(FileDictionaryAddRecords(Bytes(bytes), bytes.size(), &end), 4u);
+        EXPECT_EQ(end.reason, c.tail.empty() ? kDictionaryReadComplete : kDictionaryRecordCutShort);
+        EXPECT_EQ(end.offset, complete.size());
         EXPECT_EQ(FileDictionaryLookup("res/a.swf"), 0x11223344u);
         EXPECT_EQ(FileDictionaryLookup("b"), 7u);
         EXPECT_TRUE(FileDictionaryContains(""));
@@ -80,7 +84,10 @@ TEST_F(DictionaryTest, RecordsFirstOfANameWinsAndACutShortLastRecordIsIgnored) {
 TEST_F(DictionaryTest, NamesAreBytesAndANegativeLengthEndsTheRead) {
     const std::string high("\xC3\xA9/\xFF.dat", 7);
     const std::string bytes = Record(high, 3) + std::string(1, '\x80') + Record("after", 4);
-    EXPECT_EQ(FileDictionaryAddRecords(Bytes(bytes), bytes.size()), 1u);
+    DictionaryReadEnd end;
+    EXPECT_EQ(FileDictionaryAddRecords(Bytes(bytes), bytes.size(), &end), 1u);
+    EXPECT_EQ(end.reason, kDictionaryBadNameLength);
+    EXPECT_EQ(end.offset, Record(high, 3).size());
     EXPECT_EQ(FileDictionaryLookup(high.c_str()), 3u);
     EXPECT_FALSE(FileDictionaryContains("after"));
 }

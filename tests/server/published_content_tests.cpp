@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "server/file_cache.h"
+#include "server/dictionary_file.h"
 #include "server/file_dictionary.h"
 #include "server/scramble.h"
 #include "server/suffix_list.h"

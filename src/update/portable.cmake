@@ -1,0 +1,9 @@
+# The self-update's portable byte-level code, without Windows headers: built here and by
+# the native build (tests/native) from the same sources.
+
+# Minisign keys and signatures checked with libsodium.
+add_library(minisign STATIC ${CMAKE_CURRENT_LIST_DIR}/minisign.cpp)
+target_link_libraries(minisign PUBLIC dep_sodium)
+
+# The version file's text read as a version number, and the order of versions.
+add_library(version_number STATIC ${CMAKE_CURRENT_LIST_DIR}/version_number.cpp)
