@@ -8,15 +8,8 @@
 #include <map>
 #include <string>
 
+#include "fuzz_check.h"
 #include "server/file_dictionary.h"
-
-namespace {
-
-void Check(bool condition) {
-    if (!condition) __builtin_trap();
-}
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FileDictionaryClear();

@@ -1,8 +1,9 @@
 // The game frame's decryption and the cache scrambling. The input's first byte picks the
-// key's length (16, 24 or 32 bytes), the key's bytes follow (a NUL ends the key short,
-// which the decryption refuses), the rest is the frame. Beyond surviving any input:
-// encrypting what was decrypted gives the frame back, decrypting in place gives what
-// decrypting into another buffer gives, and scrambling twice restores the bytes.
+// key's length (16, 24 or 32 bytes), the key's bytes follow (a NUL ends the key short;
+// the decryption then takes it only at 16 or 24 bytes), the rest is the frame. Beyond
+// surviving any input: encrypting what was decrypted gives the frame back, decrypting in
+// place gives what decrypting into another buffer gives, scrambling twice restores the
+// bytes, and every AES block decrypted and encrypted again is itself.
 #include <stddef.h>
 #include <stdint.h>
 #include <string.h>
@@ -10,17 +11,10 @@
 #include <string>
 #include <vector>
 
+#include "fuzz_check.h"
 #include "server/aes.h"
 #include "server/frame_encrypt.h"
 #include "server/scramble.h"
-
-namespace {
-
-void Check(bool condition) {
-    if (!condition) __builtin_trap();
-}
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 1) return 0;

@@ -8,15 +8,12 @@
 
 #include <sodium.h>
 
+#include "fuzz_check.h"
 #include "update/minisign.h"
 
 namespace {
 
 const char kMessage[] = "fuzz message\n";
-
-void Check(bool condition) {
-    if (!condition) __builtin_trap();
-}
 
 void CheckBase64RoundTrip(const char* text, size_t length) {
     uint8_t decoded[80];

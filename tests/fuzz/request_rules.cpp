@@ -9,15 +9,12 @@
 
 #include <string>
 
+#include "fuzz_check.h"
 #include "server/request_rules.h"
 
 namespace {
 
 enum { kDirectoryBytes = 260 };
-
-void Check(bool condition) {
-    if (!condition) __builtin_trap();
-}
 
 bool SameBytes(const char* a, size_t aLength, const char* b, size_t bLength) {
     return aLength == bLength && memcmp(a, b, aLength) == 0;

@@ -6,13 +6,10 @@
 #include <stdint.h>
 #include <stdio.h>
 
+#include "fuzz_check.h"
 #include "update/version_number.h"
 
 namespace {
-
-void Check(bool condition) {
-    if (!condition) __builtin_trap();
-}
 
 bool Same(const VersionNumber& a, const VersionNumber& b) { return a.major == b.major && a.minor == b.minor; }
 

@@ -12,13 +12,10 @@
 
 #include <tinyxml.h>
 
+#include "fuzz_check.h"
 #include "ravlib/xml_nesting.h"
 
 namespace {
-
-void Check(bool condition) {
-    if (!condition) __builtin_trap();
-}
 
 // The deepest element of the document, the root counting 1; walked without recursion.
 uint32_t ElementDepth(const TiXmlDocument& document) {
