@@ -1,54 +1,32 @@
-// Reading front over minizip's unzip interface. The archive is fed to minizip through
-// its pluggable file functions from one of three sources: a memory block read in place,
-// a file opened by name, or a duplicate of the caller's handle.
+// Reading front over minizip's unzip interface (zip_archive.h). The archive is fed to
+// minizip from one of three sources: a memory block read in place, a file opened by name,
+// or a duplicate of the caller's handle; names, times and attributes take their Windows
+// forms here.
 #include "zip/zip_reader.h"
 
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
-#include "unzip.h"
+#include "zip/zip_archive.h"
 
 namespace {
 
 const int32_t kReadingTag = 1;
-const int32_t kNone = -1;
-const uint32_t kNameCapacity = 260;          // ZipItemInfo::name, NUL included
-const uint32_t kFindNameLimit = 256;         // names of this many UTF-16 units are never found
-const uint32_t kCopyChunk = 0x4000;          // extraction to files and handles
-const uint32_t kMemoryReadChunk = 1u << 30;  // one unzReadCurrentFile call must fit in an int
-const uLong kFlagEncrypted = 0x0001;
-const uint64_t kEncryptionHeader = 12;
-const uint64_t kDeflateMaxRatio = 1032;  // 258 bytes from a length and a distance code of one bit each
-const uint64_t kDeflateSlack = 64;
-const uLong kFlagUtf8Name = 0x0800;
+const int32_t kNone = kZipNone;
+const uint32_t kNameCapacity = kZipNameCapacity;  // ZipItemInfo::name, NUL included
+const uint32_t kFindNameLimit = 256;              // names of this many UTF-16 units are never found
+const uint32_t kCopyChunk = 0x4000;               // extraction to files and handles
 const uint32_t kUnixDirectory = 0x40000000;
 const uint32_t kUnixOwnerWrite = 0x00800000;
 const uint16_t kExtendedTimestampTag = 0x5455;  // "UT"
 const uint64_t kUnixEpochAsFileTime = 116444736000000000ull;
 
-// Where minizip reads the archive from. Positions are relative to `base`, the place
-// where the archive begins; `size` is meaningful for memory blocks only.
-struct ZipSource {
-    int32_t kind;
-    const uint8_t* data;
-    uint64_t size;
-    HANDLE file;
-    uint64_t base;
-    uint64_t pos;
-    bool seekable;
-    int error;
-};
-
 }  // namespace
 
 class ZipReader {
 public:
-    unzFile archive;
-    ZipSource source;
-    int32_t count;        // items in the central directory
-    int32_t position;     // item minizip currently points at, kNone when unknown
-    int32_t currentItem;  // item open for streamed extraction into memory
+    ZipArchive core;
     int32_t cachedIndex;
     ZipItemInfo cached;
     bool cachedUtf8;  // the cached item's name is stored as UTF-8
@@ -65,117 +43,38 @@ uint32_t Remember(uint32_t result) {
 }
 
 // ---------------------------------------------------------------------------------
-// minizip file functions over a ZipSource. minizip passes the source both as the
-// "file name" and, through open, as the stream; the reader itself owns the source and
-// closes its handle, so the close callback does nothing.
+// Files and handles as sources
 
-voidpf ZCALLBACK SourceOpen(voidpf opaque, const void* filename, int mode) {
-    (void)opaque;
-    (void)mode;
-    return const_cast<void*>(filename);
-}
-
-uLong ZCALLBACK SourceRead(voidpf opaque, voidpf stream, void* buf, uLong size) {
-    (void)opaque;
-    ZipSource* src = static_cast<ZipSource*>(stream);
-    if (size == 0) return 0;
-    if (src->kind == ZipFromMemory) {
-        if (src->pos >= src->size) return 0;
-        uint64_t avail = src->size - src->pos;
-        uLong n = avail < size ? static_cast<uLong>(avail) : size;
-        memcpy(buf, src->data + src->pos, n);
-        src->pos += n;
-        return n;
-    }
+uint32_t ReadFileSource(ZipSource* src, uint8_t* out, uint32_t size) {
+    HANDLE file = static_cast<HANDLE>(src->file);
     if (src->seekable) {
         LARGE_INTEGER at;
         if (src->base + src->pos > static_cast<uint64_t>(INT64_MAX)) return 0;
         at.QuadPart = static_cast<LONGLONG>(src->base + src->pos);
-        if (!SetFilePointerEx(src->file, at, nullptr, FILE_BEGIN)) {
+        if (!SetFilePointerEx(file, at, nullptr, FILE_BEGIN)) {
             src->error = 1;
             return 0;
         }
     }
-    uint8_t* out = static_cast<uint8_t*>(buf);
-    uLong done = 0;
+    uint32_t done = 0;
     while (done < size) {
         DWORD got = 0;
-        if (!ReadFile(src->file, out + done, size - done, &got, nullptr)) {
+        if (!ReadFile(file, out + done, size - done, &got, nullptr)) {
             src->error = 1;
             break;
         }
         if (got == 0) break;
         done += got;
     }
-    src->pos += done;
     return done;
 }
 
-uLong ZCALLBACK SourceWrite(voidpf opaque, voidpf stream, const void* buf, uLong size) {
-    (void)opaque;
-    (void)stream;
-    (void)buf;
-    (void)size;
-    return 0;
-}
-
-ZPOS64_T ZCALLBACK SourceTell(voidpf opaque, voidpf stream) {
-    (void)opaque;
-    return static_cast<ZipSource*>(stream)->pos;
-}
-
-bool SourceLength(const ZipSource* src, uint64_t* length) {
-    if (src->kind == ZipFromMemory) {
-        *length = src->size;
-        return true;
-    }
+bool FileSourceLength(const ZipSource* src, uint64_t* length) {
     LARGE_INTEGER size;
-    if (!GetFileSizeEx(src->file, &size) || size.QuadPart < 0) return false;
+    if (!GetFileSizeEx(static_cast<HANDLE>(src->file), &size) || size.QuadPart < 0) return false;
     uint64_t total = static_cast<uint64_t>(size.QuadPart);
     *length = total > src->base ? total - src->base : 0;
     return true;
-}
-
-long ZCALLBACK SourceSeek(voidpf opaque, voidpf stream, ZPOS64_T offset, int origin) {
-    (void)opaque;
-    ZipSource* src = static_cast<ZipSource*>(stream);
-    if (!src->seekable) return -1;
-    // Relative seeks may go backwards: minizip passes a negative long cast to ZPOS64_T.
-    int64_t delta = static_cast<int64_t>(offset);
-    uint64_t from;
-    switch (origin) {
-        case ZLIB_FILEFUNC_SEEK_SET:
-            src->pos = offset;
-            return 0;
-        case ZLIB_FILEFUNC_SEEK_CUR:
-            from = src->pos;
-            break;
-        case ZLIB_FILEFUNC_SEEK_END:
-            if (!SourceLength(src, &from)) return -1;
-            break;
-        default:
-            return -1;
-    }
-    if (delta < 0) {
-        uint64_t back = static_cast<uint64_t>(-(delta + 1)) + 1;
-        if (back > from) return -1;
-        src->pos = from - back;
-    } else {
-        if (static_cast<uint64_t>(delta) > UINT64_MAX - from) return -1;
-        src->pos = from + static_cast<uint64_t>(delta);
-    }
-    return 0;
-}
-
-int ZCALLBACK SourceClose(voidpf opaque, voidpf stream) {
-    (void)opaque;
-    (void)stream;
-    return 0;
-}
-
-int ZCALLBACK SourceError(voidpf opaque, voidpf stream) {
-    (void)opaque;
-    return static_cast<ZipSource*>(stream)->error;
 }
 
 // ---------------------------------------------------------------------------------
@@ -183,11 +82,8 @@ int ZCALLBACK SourceError(voidpf opaque, voidpf stream) {
 
 void FreeReader(ZipReader* r) {
     if (!r) return;
-    if (r->archive) {
-        if (r->currentItem != kNone) unzCloseCurrentFile(r->archive);
-        unzClose(r->archive);
-    }
-    if (r->source.file != INVALID_HANDLE_VALUE) CloseHandle(r->source.file);
+    zipcore::CloseArchive(&r->core);
+    if (r->core.source.file != INVALID_HANDLE_VALUE) CloseHandle(static_cast<HANDLE>(r->core.source.file));
     free(r);
 }
 
@@ -206,8 +102,10 @@ void SetRoot(ZipReader* r) {
 }
 
 uint32_t OpenSource(ZipReader* r, const void* source, uint32_t length, int32_t kind) {
-    ZipSource* src = &r->source;
+    ZipSource* src = &r->core.source;
     src->kind = kind;
+    src->readFile = ReadFileSource;
+    src->fileLength = FileSourceLength;
     switch (kind) {
         case ZipFromHandle: {
             HANDLE given = const_cast<HANDLE>(source);
@@ -248,76 +146,7 @@ uint32_t OpenSource(ZipReader* r, const void* source, uint32_t length, int32_t k
 uint32_t CheckHandle(const ZipHandle* zip) {
     if (!zip) return ZR_ARGS;
     if (zip->kindTag != kReadingTag) return ZR_ZMODE;
-    if (!zip->reader || !zip->reader->archive) return ZR_ARGS;
-    return ZR_OK;
-}
-
-void CloseItem(ZipReader* r) {
-    if (r->currentItem == kNone) return;
-    unzCloseCurrentFile(r->archive);
-    r->currentItem = kNone;
-}
-
-// Points minizip at item `index` (0 <= index < count), stepping from the current item
-// when it lies before the target.
-bool MoveTo(ZipReader* r, int32_t index) {
-    if (r->position == kNone || index < r->position) {
-        if (unzGoToFirstFile(r->archive) != UNZ_OK) {
-            r->position = kNone;
-            return false;
-        }
-        r->position = 0;
-    }
-    while (r->position < index) {
-        if (unzGoToNextFile(r->archive) != UNZ_OK) {
-            r->position = kNone;
-            return false;
-        }
-        r->position++;
-    }
-    return true;
-}
-
-// Central-directory record of the item minizip points at, with its name (at most
-// kNameCapacity - 1 bytes, NUL-terminated).
-bool CurrentItemHeader(ZipReader* r, unz_file_info64* fi, char* name) {
-    if (unzGetCurrentFileInfo64(r->archive, fi, name, kNameCapacity - 1, nullptr, 0, nullptr, 0) !=
-        UNZ_OK)
-        return false;
-    uLong end = fi->size_filename < kNameCapacity - 1 ? fi->size_filename : kNameCapacity - 1;
-    name[end] = '\0';
-    return true;
-}
-
-bool Supported(const unz_file_info64* fi) {
-    return (fi->compression_method == 0 || fi->compression_method == Z_DEFLATED) &&
-           (fi->flag & kFlagEncrypted) == 0;
-}
-
-// Sizes a genuine item can have, checked before any size leaves the reader: the record
-// keeps them as 32-bit signed values, no item is larger than the archive, a stored item
-// holds its data as they are (an encrypted one behind its header), and deflate makes at
-// most 1032 bytes of one.
-bool PlausibleSizes(const ZipReader* r, const unz_file_info64* fi) {
-    if (fi->compressed_size > INT32_MAX || fi->uncompressed_size > INT32_MAX) return false;
-    uint64_t archiveLength = 0;
-    if (!SourceLength(&r->source, &archiveLength) || fi->compressed_size > archiveLength)
-        return false;
-    if (fi->compression_method == 0) {
-        uint64_t header = (fi->flag & kFlagEncrypted) ? kEncryptionHeader : 0;
-        return fi->compressed_size == fi->uncompressed_size + header;
-    }
-    return fi->uncompressed_size <= fi->compressed_size * kDeflateMaxRatio + kDeflateSlack;
-}
-
-// Moves to `index` and opens it for reading; minizip checks the local header against
-// the central directory on the way.
-uint32_t OpenItem(ZipReader* r, int32_t index) {
-    unz_file_info64 fi;
-    char name[kNameCapacity];
-    if (!MoveTo(r, index) || !CurrentItemHeader(r, &fi, name)) return ZR_CORRUPT;
-    if (!Supported(&fi) || !PlausibleSizes(r, &fi)) return ZR_CORRUPT;
-    if (unzOpenCurrentFile(r->archive) != UNZ_OK) return ZR_CORRUPT;
+    if (!zip->reader || !zip->reader->core.archive) return ZR_ARGS;
     return ZR_OK;
 }
 
@@ -382,13 +211,13 @@ void ApplyExtendedTimestamp(const uint8_t* extra, uint32_t length, ZipItemInfo* 
 uint32_t ReadItemInfo(ZipReader* r, int32_t index, ZipItemInfo* info, bool* utf8) {
     unz_file_info64 fi;
     char name[kNameCapacity];
-    if (!MoveTo(r, index) || !CurrentItemHeader(r, &fi, name)) return ZR_CORRUPT;
+    if (!zipcore::MoveTo(&r->core, index) || !zipcore::CurrentItemHeader(&r->core, &fi, name)) return ZR_CORRUPT;
     if (fi.compression_method != 0 && fi.compression_method != Z_DEFLATED) return ZR_CORRUPT;
-    if (!PlausibleSizes(r, &fi)) return ZR_CORRUPT;
+    if (!zipcore::PlausibleSizes(&r->core, &fi)) return ZR_CORRUPT;
 
     // Opening the item makes minizip compare the local header with the central one.
-    if (unzOpenCurrentFile(r->archive) != UNZ_OK) return ZR_CORRUPT;
-    int extraLength = unzGetLocalExtrafield(r->archive, nullptr, 0);
+    if (unzOpenCurrentFile(r->core.archive) != UNZ_OK) return ZR_CORRUPT;
+    int extraLength = unzGetLocalExtrafield(r->core.archive, nullptr, 0);
     uint8_t* extra = nullptr;
     uint32_t result = ZR_OK;
     if (extraLength < 0) {
@@ -397,11 +226,11 @@ uint32_t ReadItemInfo(ZipReader* r, int32_t index, ZipItemInfo* info, bool* utf8
         extra = static_cast<uint8_t*>(malloc(static_cast<size_t>(extraLength)));
         if (!extra)
             result = ZR_NOALLOC;
-        else if (unzGetLocalExtrafield(r->archive, extra, static_cast<unsigned>(extraLength)) !=
+        else if (unzGetLocalExtrafield(r->core.archive, extra, static_cast<unsigned>(extraLength)) !=
                  extraLength)
             result = ZR_READ;
     }
-    unzCloseCurrentFile(r->archive);
+    unzCloseCurrentFile(r->core.archive);
 
     if (result == ZR_OK) {
         memset(info, 0, sizeof *info);
@@ -418,19 +247,19 @@ uint32_t ReadItemInfo(ZipReader* r, int32_t index, ZipItemInfo* info, bool* utf8
             info->modificationTime = dos;
         }
         if (extra) ApplyExtendedTimestamp(extra, static_cast<uint32_t>(extraLength), info);
-        *utf8 = (fi.flag & kFlagUtf8Name) != 0;
+        *utf8 = (fi.flag & kZipFlagUtf8Name) != 0;
     }
     free(extra);
     return result;
 }
 
 uint32_t QueryItem(ZipReader* r, int32_t index, ZipItemInfo* info, bool* utf8) {
-    if (index < -1 || index >= r->count) return ZR_ARGS;
-    CloseItem(r);
+    if (index < -1 || index >= r->core.count) return ZR_ARGS;
+    zipcore::CloseItem(&r->core);
     *utf8 = false;
     if (index == kNone) {
         memset(info, 0, sizeof *info);
-        info->index = r->count;
+        info->index = r->core.count;
         return ZR_OK;
     }
     if (index != r->cachedIndex) {
@@ -514,7 +343,7 @@ bool SameName(const char* a, const char* b, uint32_t length, bool ignoreCase, bo
 
 uint32_t FindItem(ZipReader* r, const wchar_t* name, bool ignoreCase, int32_t* found) {
     *found = kNone;
-    CloseItem(r);
+    zipcore::CloseItem(&r->core);
     uint32_t units = 0;
     while (units < kFindNameLimit && name[units]) units++;
     if (units >= kFindNameLimit) return ZR_NOTFOUND;
@@ -523,11 +352,11 @@ uint32_t FindItem(ZipReader* r, const wchar_t* name, bool ignoreCase, int32_t* f
     EncodeSearchName(name, units, CP_ACP, &ansi);
     EncodeSearchName(name, units, CP_UTF8, &utf8);
 
-    for (int32_t i = 0; i < r->count; i++) {
+    for (int32_t i = 0; i < r->core.count; i++) {
         unz_file_info64 fi;
         char stored[kNameCapacity];
-        if (!MoveTo(r, i) || !CurrentItemHeader(r, &fi, stored)) return ZR_CORRUPT;
-        bool isUtf8 = (fi.flag & kFlagUtf8Name) != 0;
+        if (!zipcore::MoveTo(&r->core, i) || !zipcore::CurrentItemHeader(&r->core, &fi, stored)) return ZR_CORRUPT;
+        bool isUtf8 = (fi.flag & kZipFlagUtf8Name) != 0;
         const SearchName* want = isUtf8 ? &utf8 : &ansi;
         // Compare whole names: a stored name longer than the buffer never matches.
         if (!want->usable || fi.size_filename != want->length) continue;
@@ -541,46 +370,6 @@ uint32_t FindItem(ZipReader* r, const wchar_t* name, bool ignoreCase, int32_t* f
 
 // ---------------------------------------------------------------------------------
 // Extraction
-
-uint32_t ExtractToMemory(ZipReader* r, int32_t index, uint8_t* buffer, uint32_t length) {
-    if (!buffer && length) return ZR_ARGS;
-    if (index < 0 || index >= r->count) {
-        CloseItem(r);
-        return ZR_ARGS;
-    }
-    if (index != r->currentItem) {
-        CloseItem(r);
-        uint32_t opened = OpenItem(r, index);
-        if (opened != ZR_OK) return opened;
-        r->currentItem = index;
-    }
-
-    uint32_t delivered = 0;
-    bool failed = false;
-    while (delivered < length) {
-        uint32_t want = length - delivered;
-        if (want > kMemoryReadChunk) want = kMemoryReadChunk;
-        int n = unzReadCurrentFile(r->archive, buffer + delivered, want);
-        if (n < 0) {
-            failed = true;
-            break;
-        }
-        if (n == 0) break;
-        delivered += static_cast<uint32_t>(n);
-    }
-
-    if (!failed && unzeof(r->archive) != 1) {
-        if (delivered > 0) return ZR_MORE;
-        if (length == 0) return ZR_ARGS;  // no room to make progress
-        failed = true;                    // the data ended before the stated size
-    }
-    // The item is done: either all of it arrived or reading it failed. Closing checks
-    // the CRC of complete data.
-    int closed = unzCloseCurrentFile(r->archive);
-    r->currentItem = kNone;
-    if (failed || closed != UNZ_OK) return ZR_FLATE;
-    return ZR_OK;
-}
 
 bool IsSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
 
@@ -637,8 +426,8 @@ void RemoveExisting(const wchar_t* path) {
 }
 
 uint32_t ExtractToFile(ZipReader* r, int32_t index, const void* target, int32_t kind) {
-    CloseItem(r);
-    if (index < 0 || index >= r->count) return ZR_ARGS;
+    zipcore::CloseItem(&r->core);
+    if (index < 0 || index >= r->core.count) return ZR_ARGS;
     if (!target) return ZR_ARGS;
     if (kind == ZipFromHandle && target == INVALID_HANDLE_VALUE) return ZR_ARGS;
     if (kind == ZipFromFile && *static_cast<const wchar_t*>(target) == L'\0') return ZR_ARGS;
@@ -664,7 +453,7 @@ uint32_t ExtractToFile(ZipReader* r, int32_t index, const void* target, int32_t 
 
     // The item is opened before the target is touched, so that an item that cannot be
     // read leaves an existing target alone.
-    uint32_t opened = OpenItem(r, index);
+    uint32_t opened = zipcore::OpenItem(&r->core, index);
     if (opened != ZR_OK) return opened;
 
     HANDLE out;
@@ -677,7 +466,7 @@ uint32_t ExtractToFile(ZipReader* r, int32_t index, const void* target, int32_t 
         if (!attributes) attributes = FILE_ATTRIBUTE_NORMAL;
         out = CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, attributes, nullptr);
         if (out == INVALID_HANDLE_VALUE) {
-            unzCloseCurrentFile(r->archive);
+            unzCloseCurrentFile(r->core.archive);
             return ZR_NOFILE;
         }
     } else {
@@ -687,13 +476,13 @@ uint32_t ExtractToFile(ZipReader* r, int32_t index, const void* target, int32_t 
     bool failed = false;
     uint8_t chunk[kCopyChunk];
     for (;;) {
-        int n = unzReadCurrentFile(r->archive, chunk, kCopyChunk);
+        int n = unzReadCurrentFile(r->core.archive, chunk, kCopyChunk);
         if (n < 0) {
             failed = true;
             break;
         }
         if (n == 0) {
-            failed = unzeof(r->archive) != 1;  // data ended before the stated size
+            failed = unzeof(r->core.archive) != 1;  // data ended before the stated size
             break;
         }
         DWORD put = 0;
@@ -703,7 +492,7 @@ uint32_t ExtractToFile(ZipReader* r, int32_t index, const void* target, int32_t 
             break;
         }
     }
-    if (unzCloseCurrentFile(r->archive) != UNZ_OK) failed = true;  // CRC of the data
+    if (unzCloseCurrentFile(r->core.archive) != UNZ_OK) failed = true;  // CRC of the data
 
     if (!failed && GetFileType(out) == FILE_TYPE_DISK) {
         const FILETIME* times[3] = {&info.creationTime, &info.accessTime, &info.modificationTime};
@@ -756,35 +545,15 @@ ZipHandle* OpenZip(const void* source, uint32_t length, int32_t kind) {
         Remember(ZR_NOALLOC);
         return nullptr;
     }
-    r->archive = nullptr;
-    r->source.file = INVALID_HANDLE_VALUE;
-    r->position = kNone;
-    r->currentItem = kNone;
+    r->core.archive = nullptr;
+    r->core.source.file = INVALID_HANDLE_VALUE;
+    r->core.position = kNone;
+    r->core.currentItem = kNone;
     r->cachedIndex = kNone;
     SetRoot(r);
 
     uint32_t result = OpenSource(r, source, length, kind);
-    if (result == ZR_OK) {
-        zlib_filefunc64_def functions;
-        functions.zopen64_file = SourceOpen;
-        functions.zread_file = SourceRead;
-        functions.zwrite_file = SourceWrite;
-        functions.ztell64_file = SourceTell;
-        functions.zseek64_file = SourceSeek;
-        functions.zclose_file = SourceClose;
-        functions.zerror_file = SourceError;
-        functions.opaque = nullptr;
-        r->archive = unzOpen2_64(&r->source, &functions);
-        if (!r->archive) result = ZR_CORRUPT;
-    }
-    if (result == ZR_OK) {
-        unz_global_info64 global;
-        if (unzGetGlobalInfo64(r->archive, &global) != UNZ_OK)
-            result = ZR_CORRUPT;
-        else
-            r->count = global.number_entry > INT32_MAX ? INT32_MAX
-                                                       : static_cast<int32_t>(global.number_entry);
-    }
+    if (result == ZR_OK) result = zipcore::OpenArchive(&r->core);
     ZipHandle* zip = nullptr;
     if (result == ZR_OK) {
         zip = static_cast<ZipHandle*>(calloc(1, sizeof(ZipHandle)));
@@ -867,7 +636,7 @@ uint32_t ExtractZipItem(ZipHandle* zip, int32_t index, void* target, uint32_t le
     switch (kind) {
         case ZipFromMemory:
             return Remember(
-                ExtractToMemory(zip->reader, index, static_cast<uint8_t*>(target), length));
+                zipcore::ExtractToMemory(&zip->reader->core, index, static_cast<uint8_t*>(target), length));
         case ZipFromFile:
         case ZipFromHandle:
             return Remember(ExtractToFile(zip->reader, index, target, kind));
