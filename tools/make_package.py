@@ -14,13 +14,15 @@ section of a copy of the executable, where the launcher looks for it.
 import argparse
 import io
 import os
+import struct
 import sys
 import zipfile
+
+import pefile
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 import package_check  # noqa: E402
-import pe_image  # noqa: E402
 
 # Fixed entry times make the same folders give the same bytes.
 ENTRY_TIME = (1980, 1, 1, 0, 0, 0)
@@ -81,13 +83,120 @@ def build_archive(entries):
     return out.getvalue()
 
 
+# ---------------------------------------------------------------------------
+# Where the package goes
+
+SECTION_HEADER_SIZE = 40
+SYMBOL_SIZE = 18
+SECURITY_DIRECTORY = pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_SECURITY"]
+
+
+class Image:
+    """The headers of an executable and where the launcher looks for its package.
+
+    The launcher takes the last header of its section table (SizeOfOptionalHeader bytes
+    after the file header) and treats everything from that section's PointerToRawData +
+    SizeOfRawData to the end of the file as the package. An executable in which that
+    place would not lie after every section is refused (Failure with the reason)."""
+
+    def __init__(self, data):
+        self.data = data
+        if len(data) < 0x40 or data[:2] != b"MZ":
+            raise Failure("not a PE executable (no MZ header)")
+        (nt,) = struct.unpack_from("<I", data, 0x3C)
+        if data[nt:nt + 4] != b"PE\0\0":
+            raise Failure("not a PE executable (no PE signature at offset 0x%X)" % nt)
+        try:
+            self.pe = pefile.PE(data=data, fast_load=True)
+        except pefile.PEFormatError as e:
+            raise Failure("not a PE executable the launcher can read (%s)" % e.value)
+        header = self.pe.FILE_HEADER
+        count = header.NumberOfSections
+        optional_size = header.SizeOfOptionalHeader
+        table = header.get_file_offset() + header.sizeof() + optional_size
+        if count == 0:
+            raise Failure("the PE image has no sections")
+        if optional_size < 2 or table > len(data):
+            raise Failure("the PE optional header is missing or truncated")
+        if self.pe.PE_TYPE is None:
+            raise Failure("unknown PE optional header magic 0x%X" % self.pe.OPTIONAL_HEADER.Magic)
+        self.headers_end = table + SECTION_HEADER_SIZE * count
+        if self.headers_end > len(data):
+            raise Failure("the section table runs past the end of the file")
+        # In the order of the table (pefile sorts them by address).
+        self.sections = sorted(self.pe.sections, key=lambda s: s.get_file_offset())
+        if len(self.sections) != count:
+            raise Failure("the section table is damaged: %d of its %d headers could be read"
+                          % (len(self.sections), count))
+        self.certificate = None
+        directories = self.pe.OPTIONAL_HEADER.DATA_DIRECTORY
+        if len(directories) > SECURITY_DIRECTORY:
+            entry = directories[SECURITY_DIRECTORY]
+            if entry.Size and entry.get_file_offset() + entry.sizeof() <= table:
+                # The certificate table's address is a file offset.
+                self.certificate = (entry.VirtualAddress, entry.Size)
+        self._check_package_place()
+
+    @staticmethod
+    def raw_end(section):
+        return section.PointerToRawData + section.SizeOfRawData
+
+    @staticmethod
+    def name(section):
+        return section.Name.rstrip(b"\0").decode("latin-1")
+
+    def _check_package_place(self):
+        last = self.sections[-1]
+        end = self.raw_end(last)
+        if end > len(self.data):
+            raise Failure("the last section (%s) ends at 0x%X, past the end of the file "
+                          "(0x%X bytes): the image is truncated"
+                          % (self.name(last), end, len(self.data)))
+        furthest = max(self.sections, key=lambda s: self.raw_end(s) if s.SizeOfRawData else 0)
+        if self.raw_end(furthest) > end:
+            raise Failure(
+                "the last section header (%s) ends its raw data at 0x%X, but section %s "
+                "ends at 0x%X: the launcher would look for its package inside the image"
+                % (self.name(last), end, self.name(furthest), self.raw_end(furthest)))
+        if end < self.headers_end:
+            raise Failure("the last section (%s) has no raw data after the headers; the "
+                          "launcher would look for its package at 0x%X" % (self.name(last), end))
+
+    @property
+    def package_offset(self):
+        """Where the launcher looks for its package."""
+        return self.raw_end(self.sections[-1])
+
+    @property
+    def symbol_table_offset(self):
+        return self.pe.FILE_HEADER.PointerToSymbolTable
+
+    def symbol_table_end(self):
+        """End of the COFF symbol table and its string table, or None when the image has
+        none or it does not fit in the file."""
+        if not self.symbol_table_offset:
+            return None
+        strings = self.symbol_table_offset + SYMBOL_SIZE * self.pe.FILE_HEADER.NumberOfSymbols
+        strings_size = self.pe.get_dword_from_offset(strings)
+        if strings_size is None:
+            return None
+        end = strings + max(strings_size, 4)
+        return end if end <= len(self.data) else None
+
+    def clear_symbol_table(self, image):
+        """Zeroes PointerToSymbolTable and NumberOfSymbols in image (a bytearray copy of
+        the headers), for when the symbol table has been cut off."""
+        header = self.pe.FILE_HEADER
+        header.PointerToSymbolTable = 0
+        header.NumberOfSymbols = 0
+        at = header.get_file_offset()
+        image[at:at + header.sizeof()] = header.__pack__()
+
+
 def prepare_image(data, replace):
     """The executable's bytes up to the end of its last section, ready for a
     package, and a note about anything that was cut off (or None)."""
-    try:
-        layout = pe_image.read_layout(data)
-    except pe_image.PeError as e:
-        raise Failure(str(e))
+    layout = Image(data)
     end = layout.package_offset
     trailing = len(data) - end
     if layout.certificate:
@@ -98,10 +207,10 @@ def prepare_image(data, replace):
         return image, None
     symbols_here = layout.symbol_table_offset >= end
     if symbols_here and layout.symbol_table_offset == end \
-            and layout.symbol_table_end(data) == len(data):
+            and layout.symbol_table_end() == len(data):
         # The linker's COFF symbol table (an unstripped build); the launcher
         # would take it for the start of the package, so it goes.
-        pe_image.clear_symbol_table(image, layout)
+        layout.clear_symbol_table(image)
         return image, ("dropped the COFF symbol table (%d bytes) that followed the last "
                        "section; link with -s to ship a stripped executable" % trailing)
     if not replace:
@@ -110,7 +219,7 @@ def prepare_image(data, replace):
                       "appended before?); use --replace to cut them off and append the new "
                       "package" % (trailing, kind, end))
     if symbols_here:
-        pe_image.clear_symbol_table(image, layout)
+        layout.clear_symbol_table(image)
     return image, "cut off %d bytes that followed the last section" % trailing
 
 

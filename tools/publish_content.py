@@ -26,9 +26,10 @@ import tempfile
 import zipfile
 import zlib
 
+from cryptography.hazmat.primitives.ciphers import Cipher, algorithms, modes
+
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
-import aes  # noqa: E402
 import launcher_ini as ini  # noqa: E402
 
 # The frame key table of the launcher's game-frame decryption: four 32-bit words,
@@ -70,23 +71,30 @@ def xor_frame_key(data):
     return mixed.to_bytes(whole, "little") + bytes(data[whole:])
 
 
+def aes_ecb(key, data, decrypt=False):
+    """Every complete 16-byte block of data encrypted (or decrypted) on its own with AES
+    (ECB); a tail shorter than a block is left out. ValueError for a key of other than
+    16, 24 or 32 bytes."""
+    cipher = Cipher(algorithms.AES(bytes(key)), modes.ECB())
+    work = cipher.decryptor() if decrypt else cipher.encryptor()
+    blocks = len(data) // 16 * 16
+    return work.update(bytes(data[:blocks])) + work.finalize()
+
+
 def encrypt_frame(movie, key):
     """The game frame of a movie: the frame key XOR over every whole word, then AES in
     ECB mode over every complete 16-byte block; the last len % 16 bytes are left as
     the XOR made them."""
-    cipher = aes.Cipher(key)
     mixed = xor_frame_key(movie)
-    blocks = len(mixed) // 16 * 16
-    return cipher.encrypt_ecb(mixed[:blocks]) + mixed[blocks:]
+    encrypted = aes_ecb(key, mixed)
+    return encrypted + mixed[len(encrypted):]
 
 
 def decrypt_frame(frame, key):
     """The launcher's decryption, for checking: AES decryption of every complete block,
     the tail copied, then the frame key XOR."""
-    cipher = aes.Cipher(key)
-    blocks = len(frame) // 16 * 16
-    plain = b"".join(cipher.decrypt_block(frame[at:at + 16]) for at in range(0, blocks, 16))
-    return xor_frame_key(plain + frame[blocks:])
+    plain = aes_ecb(key, frame, decrypt=True)
+    return xor_frame_key(plain + frame[len(plain):])
 
 
 # ---------------------------------------------------------------------------

@@ -32,11 +32,12 @@ GOOD_CONFIG = b"[global]\nlinkCount=1\n[link1]\ntype=4\nurl=http://127.0.0.1/\n"
 # Fixtures
 
 def pe_image(plus=False, sections=((0x200, 0x200), (0x400, 0x200)), tail=b"",
-             symbols=None, certificate=None):
+             symbols=None, certificate=None, addresses=None):
     """A minimal PE image: DOS header, NT headers with a standard optional
     header (PE32 or PE32+), and sections at the given raw offsets and sizes.
     symbols = (offset, count, string table size) fills the COFF symbol fields;
-    certificate = (offset, size) fills the security directory."""
+    certificate = (offset, size) fills the security directory; addresses are the
+    sections' virtual addresses (by default rising in table order)."""
     nt = 0x80
     optional_size = 240 if plus else 224
     n = len(sections)
@@ -58,7 +59,8 @@ def pe_image(plus=False, sections=((0x200, 0x200), (0x400, 0x200)), tail=b"",
     for i, (off, size) in enumerate(sections):
         h = table + 40 * i
         data[h:h + 8] = (".s%d" % i).encode().ljust(8, b"\0")
-        struct.pack_into("<IIII", data, h + 8, size, 0x1000 * (i + 1), size, off)
+        address = addresses[i] if addresses else 0x1000 * (i + 1)
+        struct.pack_into("<IIII", data, h + 8, size, address, size, off)
         data[off:off + size] = bytes([0x90 + i]) * size
     return bytes(data) + tail
 
@@ -415,10 +417,13 @@ class AppendTest(TempDirTest):
         return offset
 
     def test_appends_after_the_last_section(self):
+        # The last header of the table counts, also when it has the lowest address.
+        layouts = [(((0x200, 0x200), (0x400, 0x300)), None), (((0x200, 0x600),), None),
+                   (((0x200, 0x200), (0x400, 0x300)), (0x2000, 0x1000))]
         for plus in (False, True):
-            for sections in [((0x200, 0x200), (0x400, 0x300)), ((0x200, 0x600),)]:
-                with self.subTest(plus=plus, sections=sections):
-                    exe = pe_image(plus, sections)
+            for sections, addresses in layouts:
+                with self.subTest(plus=plus, sections=sections, addresses=addresses):
+                    exe = pe_image(plus, sections, addresses=addresses)
                     status, err = self.package(exe)
                     self.assertEqual(status, 0, err)
                     self.assert_packaged(exe, self.read("out.exe"))
