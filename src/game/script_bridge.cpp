@@ -6,17 +6,13 @@
 
 #include <new>
 
-#include "tinyxml.h"
-
 #include "flash/shockwave_flash.h"
 #include "framework/activex.h"
 #include "framework/text.h"
 #include "game/client_services.h"
-#include "ravlib/xml_nesting.h"
 
 namespace {
 
-const char kClientFunction[] = "JsCallClient";
 const char kEventFunction[] = "ClientCallJs";
 const char kInitFunction[] = "_InitGameParams";
 
@@ -99,35 +95,7 @@ bool ParseClientRequest(const wchar_t* request, std::vector<std::string>* argume
     if (WideCharToMultiByte(CP_UTF8, 0, request, -1, text, static_cast<int>(sizeof text), nullptr, nullptr) == 0) {
         return false;
     }
-    if (!XmlNestingWithin(text, strlen(text), kXmlNestingLimit)) {
-        return false;
-    }
-    TiXmlDocument document;
-    document.Parse(text, nullptr, TIXML_ENCODING_UTF8);
-    if (document.Error()) {
-        return false;
-    }
-    const TiXmlElement* invoke = document.FirstChildElement("invoke");
-    if (invoke == nullptr) {
-        return false;
-    }
-    const char* name = invoke->Attribute("name");
-    if (name == nullptr || strcmp(name, kClientFunction) != 0) {
-        return false;
-    }
-    const TiXmlElement* list = invoke->FirstChildElement("arguments");
-    if (list == nullptr) {
-        return true;
-    }
-    for (const TiXmlElement* argument = list->FirstChildElement("string");
-         argument != nullptr && arguments->size() < kMaxCommandArguments;
-         argument = argument->NextSiblingElement("string")) {
-        const TiXmlNode* content = argument->FirstChild();
-        if (content != nullptr && content->ToText() != nullptr) {
-            arguments->push_back(content->Value());
-        }
-    }
-    return true;
+    return ParseClientRequestText(text, arguments);
 }
 
 CScriptBridge::CScriptBridge(IGameBridgeWindow& window, CClientServices& services, const LauncherSettings& settings)

@@ -19,6 +19,7 @@
 
 #include "app/launcher_config.h"
 #include "framework/text.h"
+#include "game/bridge_request.h"
 
 class CShockwaveFlash;
 class CClientServices;
@@ -92,15 +93,12 @@ enum : uint32_t {
     // The same request in UTF-8: every character takes at least one OEM byte (one the code
     // page lacks becomes "?") and at most four UTF-8 bytes.
     kMaxRequestUtf8Bytes = 4 * (kMaxRequestBytes - 1) + 1,
-    kMaxCommandArguments = 8,  // the command number and up to seven arguments
     kEventTextSize = 64,       // the formatted event text: at most 63 bytes and a terminator
     kMaxEventItems = 8,
 };
 
-// The JsCallClient string arguments of an incoming request (UTF-8, at most 8, empty
-// `string` elements skipped). False when the request is not XML, does not fit
-// kMaxRequestBytes in the OEM code page, or is not an invoke of "JsCallClient"; an invoke
-// without arguments gives true and no arguments.
+// The JsCallClient string arguments of an incoming request (see ParseClientRequestText).
+// False also when the request does not fit kMaxRequestBytes in the OEM code page.
 bool ParseClientRequest(const wchar_t* request, std::vector<std::string>* arguments);
 
 // What the window's PreTranslateMessage does with a message after the bridge saw it.
