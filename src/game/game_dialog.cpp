@@ -10,6 +10,7 @@
 #include "framework/app.h"
 #include "framework/bitmap.h"
 #include "framework/text.h"
+#include "ravlib/log.h"
 #include "server/scramble.h"
 
 namespace {
@@ -122,6 +123,7 @@ SIZE CGameDialog::edgeSize(int piece) const {
 
 BOOL CGameDialog::OnInitDialog() {
     CDialog::OnInitDialog();
+    ravlib::LogMessage(ravlib::kLogInfo, L"launch: game window opened");
     // The object may be shown again: nothing of an earlier window carries over.
     skinButtons_.clear();
     layoutReady_ = false;
@@ -158,7 +160,7 @@ BOOL CGameDialog::OnInitDialog() {
     if (!CreateGameControl(work)) return FALSE;
     std::wstring moviePath = host_.cacheDirectory();
     moviePath += ToWide(settings.swf, true);
-    LoadGameMovie(moviePath, settings.aesKey);
+    if (LoadGameMovie(moviePath, settings.aesKey)) ravlib::LogMessage(ravlib::kLogInfo, L"launch: game movie loaded");
     if (!CreateSkinButtons(sheet, work)) return FALSE;
     if (!CreateLogo()) return FALSE;
 

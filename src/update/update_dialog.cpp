@@ -8,6 +8,7 @@
 #include "framework/bitmap.h"
 #include "framework/paths.h"
 #include "framework/text.h"
+#include "ravlib/log.h"
 #include "ravlib/xml_nesting.h"
 #include "server/dictionary_file.h"
 #include "server/file_cache.h"
@@ -157,6 +158,7 @@ BOOL UpdateDlg::OnInitDialog() {
     StartServerAndFetchGamePage();
     SetUpdateActive(true);
     SetTimer(kDispatchTimer, 1000);
+    ravlib::LogMessage(ravlib::kLogInfo, L"launch: update dialog shown");
     return TRUE;
 }
 
@@ -214,6 +216,7 @@ void UpdateDlg::OnDownload(uint32_t kind, bool success, const uint8_t* body, siz
     if (!IsUpdateActive()) return;
     bool ok = success && body && length > 0;
     if (kind < kDownloadGamePage || kind > kDownloadGameFrame) return;
+    ravlib::LogMessage(ravlib::kLogInfo, L"launch: answer of kind %u %hs", kind, ok ? "arrived" : "failed");
     int step = static_cast<int>(kind);
     SetTip(TipMode::AfterDownload, ok, step, address);
     progress_.StepIt();
@@ -314,6 +317,8 @@ void UpdateDlg::CheckResources(int64_t frameValue, int64_t dictionaryValue) {
         std::string address = host_.cdnAddress() + settings.swf + "?" + tick;
         host_.SendRequest(kDownloadGameFrame, address.c_str());
     }
+    ravlib::LogMessage(ravlib::kLogInfo, L"launch: check values compared (dictionary %hs, frame %hs)",
+                       dictReady_ ? "current" : "fetched", frameReady_ ? "current" : "fetched");
     Invalidate();
     UpdateWindow();
 }
@@ -407,6 +412,7 @@ void UpdateDlg::CheckReady() {
     PrepareServer();
     FileSrvStartProcessing();
     SendMessage(WM_CLOSE);
+    ravlib::LogMessage(ravlib::kLogInfo, L"launch: update dialog closed");
     host_.SetGoOnToGame();
 }
 

@@ -17,10 +17,13 @@ that registering the stand-in touches no other test, and an Xvfb display of its 
 that its full-size game window covers no other test's windows.
 
     python3 e2e_test.py --benchmark [frame MB]
-measures instead of testing and prints figures: time from the process start to the
-update dialog, and the update dialog with a cold and a warm cache for a large game frame.
+measures instead of testing and prints figures: with a cold and a warm cache for a large
+game frame, the time from the process start to each step of the launch (from the
+launcher's log and the movie's report), then the CPU the launcher uses over 10 s while
+its game window is open and nothing is asked.
 """
 
+import datetime
 import os
 import shutil
 import subprocess
@@ -88,7 +91,7 @@ class WineSession:
 class Rig:
     """Published content, servers and a packaged launcher in a folder of their own."""
 
-    def __init__(self, work, flash_vars_extra="", version="1.11", new_exe=None, pad=0, update_key=None):
+    def __init__(self, work, flash_vars_extra="", version="1.11", new_exe=None, pad=0, update_key=None, quit_after=0):
         self.work = work
         os.makedirs(work, exist_ok=True)
         movie = os.path.join(work, "demo.swf")
@@ -97,8 +100,8 @@ class Rig:
         run.publish(movie, CONFIG, self.content)
         self.run_dir = os.path.join(work, "run")
         local_dir = run.windows_path(os.path.join(self.run_dir, *run.SPID)) + "\\"
-        flash_vars = "serverId=1&account=e2e&localDir=%s&resBase={cdnUrl}&quitAfter=0%s" % (local_dir,
-                                                                                            flash_vars_extra)
+        flash_vars = "serverId=1&account=e2e&localDir=%s&resBase={cdnUrl}&quitAfter=%d%s" % (
+            local_dir, quit_after, flash_vars_extra)
         self.servers = run.Servers(os.path.join(work, "servers"), self.content, CONFIG, flash_vars,
                                    version=version, exe=new_exe, time_limit=600)
         self.exe = os.path.join(self.run_dir, "Launcher.exe")
@@ -230,29 +233,99 @@ class EndToEnd(unittest.TestCase):
         self.assertFalse(os.path.exists(os.path.join(launcher.cache, "Launcher.exe")))
 
 
+# The launch's steps as the launcher logs them (LAUNCHER_LOG), in their order.
+LAUNCH_STEPS = [
+    ("first window", "launch: update dialog shown"),
+    ("game page", "launch: answer of kind 1 arrived"),
+    ("hash key", "launch: answer of kind 2 arrived"),
+    ("check values", "launch: check values compared"),
+    ("dictionary", "launch: answer of kind 3 arrived"),
+    ("game frame", "launch: answer of kind 4 arrived"),
+    ("dialog closed", "launch: update dialog closed"),
+    ("game window shown", "launch: game window opened"),
+    ("movie loaded", "launch: game movie loaded"),
+]
+
+
+def logged_time(line):
+    """The time of a log line ("YYYY-MM-DD HH:MM:SS.mmm [level] text", local time)."""
+    stamp = datetime.datetime.strptime(line[:23], "%Y-%m-%d %H:%M:%S.%f")
+    return stamp.timestamp()
+
+
+def launch_steps(launcher):
+    """(step, seconds since the process start) for each step the run went through."""
+    lines = launcher.log_lines()
+    steps = [("process start", 0.0)]
+    for name, text in LAUNCH_STEPS:
+        found = [line for line in lines if text in line]
+        if found:
+            steps.append((name, logged_time(found[0]) - launcher.started))
+    steps.append(("_InitGameParams", launcher.events("init")[0]["ms"] / 1000.0 - launcher.started))
+    return steps
+
+
+def cpu_seconds(pid):
+    """User and system CPU seconds of a process so far (/proc, as GetProcessTimes reads it under Wine)."""
+    with open("/proc/%d/stat" % pid) as f:
+        fields = f.read().rsplit(")", 1)[1].split()
+    return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+
+
+def wineserver_pid():
+    """The pid of the Wine server of this session's prefix (its cwd is the prefix's server folder)."""
+    prefix_device = os.stat(os.environ["WINEPREFIX"]).st_ino
+    for entry in os.listdir("/proc"):
+        if not entry.isdigit():
+            continue
+        try:
+            with open("/proc/%s/comm" % entry) as f:
+                if f.read().strip() != "wineserver":
+                    continue
+            server_dir = os.readlink("/proc/%s/cwd" % entry)
+        except OSError:
+            continue
+        if os.path.basename(server_dir).endswith("-%x" % prefix_device):
+            return int(entry)
+    return None
+
+
 def benchmark(frame_mb):
     work = environment_path("E2E_WORK")
     bench = os.path.join(work, "benchmark")
     shutil.rmtree(bench, ignore_errors=True)
     session = WineSession(os.path.join(work, "wineprefix"))
     rig = None
+    idle_seconds = 10
     try:
         run.register_standin(environment_path("E2E_STANDIN"))
-        rig = Rig(bench, pad=frame_mb * 1024 * 1024)
+        rig = Rig(bench, pad=frame_mb * 1024 * 1024, quit_after=(idle_seconds + 5) * 1000)
         frame = os.path.getsize(os.path.join(rig.content, "GameFrame.dat"))
         print("game frame: %.1f MB" % (frame / 1e6))
+        runs = []
         for label in ("cold cache", "warm cache"):
-            seen = len(rig.servers.requests())
             launcher = rig.start()
+            launcher.wait_event("done", RUN_TIMEOUT)
+            if label == "warm cache":
+                # The movie has all it asked for and waits: the launcher is idle.
+                server = wineserver_pid()
+                before = cpu_seconds(launcher.process.pid), server and cpu_seconds(server)
+                time.sleep(idle_seconds)
+                after = cpu_seconds(launcher.process.pid), server and cpu_seconds(server)
             launcher.wait_exit(RUN_TIMEOUT)
-            requests = rig.servers.requests()[seen:]
-            page = next(r["time"] for r in requests if r["server"] == "game")
-            last = max(r["time"] for r in requests if r["server"] == "content"
-                       and r["path"].split("?")[0] in ("/hashkey.txt", "/hashdict.zip", "/GameFrame.dat"))
-            init = launcher.events("init")[0]["ms"] / 1000.0
-            print("%s: process start to the update dialog (game page asked) %.2f s; "
-                  "update dialog to its last download %.2f s, to the movie's _InitGameParams %.2f s"
-                  % (label, page - launcher.started, last - page, init - page))
+            runs.append((label, launch_steps(launcher)))
+        names = [name for name, _ in runs[0][1]]
+        print("%-18s %10s %10s" % ("step (s from start)", runs[0][0], runs[1][0]))
+        for name in names:
+            cells = []
+            for _, steps in runs:
+                found = [t for n, t in steps if n == name]
+                cells.append("%10.3f" % found[0] if found else "%10s" % "-")
+            print("%-18s %s" % (name, " ".join(cells)))
+        print("idle launcher over %d s (game window open, nothing asked): %.2f %% of a core" %
+              (idle_seconds, (after[0] - before[0]) / idle_seconds * 100))
+        if server:
+            print("  the Wine server meanwhile: %.2f %% of a core" % ((after[1] - before[1]) / idle_seconds * 100))
     finally:
         if rig:
             rig.stop()
