@@ -46,3 +46,6 @@ void AfxGetAppName(wchar_t* name, DWORD size);
 int AfxMessageBox(const wchar_t* text, UINT type = MB_OK);
 // Text from the string table; an absent string shows an empty box.
 int AfxMessageBox(UINT stringId, UINT type = MB_OK);
+// The style of a question to the user: OK and Cancel, Cancel the default, above every
+// other window.
+constexpr UINT kQuestionBoxFlags = MB_OKCANCEL | MB_DEFBUTTON2 | MB_SYSTEMMODAL | MB_TASKMODAL;

@@ -9,6 +9,7 @@
 
 #include <vector>
 
+#include "framework/app.h"
 #include "framework/text.h"
 
 // The page most players reach; LAUNCHER_IP_PAGE names another (tests, the demo).
@@ -23,7 +24,6 @@ const wchar_t kConfigIniName[] = L"config.ini";
 const wchar_t kAutoStartSection[] = L"Setup";
 const wchar_t kAutoStartKey[] = L"AutoBoot";
 const wchar_t kAutoStartArgument[] = L" /autorun";
-const UINT kQuestionFlags = MB_OKCANCEL | MB_DEFBUTTON2 | MB_SYSTEMMODAL | MB_TASKMODAL;
 
 // The address page is small; a page that goes on beyond this is not one.
 const size_t kMaxIpPageBytes = 64 * 1024;
@@ -339,7 +339,7 @@ bool CClientServices::ToggleAutoStart(bool autoStart) const {
 void CClientServices::AskAndClearBrowserCache(HWND owner, const LauncherSettings& settings) const {
     const std::wstring text = ToWide(settings.clearFlashMsg, true);
     const std::wstring caption = ToWide(settings.clearFlashTitle, true);
-    if (MessageBoxW(owner, text.c_str(), caption.c_str(), kQuestionFlags) != IDOK) {
+    if (MessageBoxW(owner, text.c_str(), caption.c_str(), kQuestionBoxFlags) != IDOK) {
         return;
     }
     ClearBrowserCache();

@@ -8,9 +8,6 @@
 
 namespace {
 
-// OK and Cancel, Cancel the default, above every other window.
-const UINT kQuestionFlags = MB_OKCANCEL | MB_DEFBUTTON2 | MB_SYSTEMMODAL | MB_TASKMODAL;
-
 // A popup menu destroyed with this object.
 class CPopupMenu {
 public:
@@ -91,7 +88,7 @@ std::wstring CGameDialog::ConfirmationCaption() const {
 void CGameDialog::CloseWithConfirmation() {
     const std::wstring caption = ConfirmationCaption();
     const std::wstring text = ToWide(host_.config().settings().closeMsg, true);
-    if (AskUser(text.c_str(), caption.c_str(), kQuestionFlags) != IDOK) return;
+    if (AskUser(text.c_str(), caption.c_str(), kQuestionBoxFlags) != IDOK) return;
     if (gameControl_ && gameControl_->GetControlUnknown()) {
         try {
             if (gameControl_->IsPlaying()) gameControl_->Stop();
@@ -106,7 +103,7 @@ void CGameDialog::CloseWithConfirmation() {
 void CGameDialog::RestartWithConfirmation() {
     const std::wstring caption = ConfirmationCaption();
     const std::wstring text = ToWide(host_.config().settings().closeMsg, true);
-    if (AskUser(text.c_str(), caption.c_str(), kQuestionFlags) != IDOK) return;
+    if (AskUser(text.c_str(), caption.c_str(), kQuestionBoxFlags) != IDOK) return;
     StartNewInstance();
     CDialog::OnOK();
 }

@@ -242,8 +242,7 @@ void CLauncherStandardDlg::AskToClose() {
         lstrcpynW(caption, ToWide(settings.initname, true), MAX_PATH);
     else
         AfxGetAppName(caption, MAX_PATH);
-    const UINT kQuestion = MB_OKCANCEL | MB_DEFBUTTON2 | MB_SYSTEMMODAL | MB_TASKMODAL;
-    if (MessageBoxW(m_hWnd, text.c_str(), caption, kQuestion) == IDOK) OnOK();
+    if (MessageBoxW(m_hWnd, text.c_str(), caption, kQuestionBoxFlags) == IDOK) OnOK();
 }
 
 bool CLauncherStandardDlg::OnCommand(WORD id, WORD code, HWND control) {
