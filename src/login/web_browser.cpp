@@ -140,7 +140,7 @@ STDMETHODIMP CWebUIController::GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISP
 STDMETHODIMP CWebUIController::Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* parameters, VARIANT*,
                                       EXCEPINFO*, UINT*) {
     if (!parameters) return E_INVALIDARG;
-    if (id != kDispidNavigateComplete2) return S_OK;
+    if (id != DISPID_NAVIGATECOMPLETE2) return S_OK;
     // The browser or frame that navigated comes first, so it is the last of the array.
     if (parameters->cArgs < 2 || !parameters->rgvarg) return E_INVALIDARG;
     const VARIANT& first = parameters->rgvarg[parameters->cArgs - 1];

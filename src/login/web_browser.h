@@ -6,6 +6,7 @@
 #include <windows.h>
 #include <ole2.h>
 #include <exdisp.h>
+#include <exdispid.h>
 #include <mshtmhst.h>
 
 #include "framework/activex.h"
@@ -15,13 +16,11 @@ extern const CLSID kWebBrowserClassId;
 // DWebBrowserEvents2 {34A715A0-6587-11D0-924A-0020AFC7AC4D}
 extern const IID kWebBrowserEventsId;
 
-// Dispatch identifiers of IWebBrowser2 members and DWebBrowserEvents2 events used here.
+// Dispatch identifiers of the IWebBrowser2 members used here; the events' identifiers are
+// exdispid.h's (DISPID_BEFORENAVIGATE2, DISPID_NAVIGATECOMPLETE2, DISPID_DOCUMENTCOMPLETE).
 enum : DISPID {
     kDispidNavigate = 104,
     kDispidSilent = 551,
-    kDispidBeforeNavigate2 = 250,
-    kDispidNavigateComplete2 = 252,
-    kDispidDocumentComplete = 259,
 };
 
 class CWebBrowser : public CAxWnd {

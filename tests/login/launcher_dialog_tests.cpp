@@ -61,7 +61,7 @@ public:
     NavigationRecorder(UINT id, IUnknown* control) : sink_(this, id, kWebBrowserEventsId) { sink_.Advise(control); }
     std::vector<std::wstring> addresses;
     void OnControlEvent(UINT, DISPID id, DISPPARAMS* parameters) override {
-        if (id != kDispidBeforeNavigate2) return;
+        if (id != DISPID_BEFORENAVIGATE2) return;
         const wchar_t* address = EventStringArgument(parameters, 1);
         addresses.push_back(address ? address : L"(none)");
     }
@@ -90,7 +90,7 @@ public:
         byReference.pvarVal = &address_;
         arguments_.push_back(dispatch);
         arguments_.push_back(byReference);
-        if (id == kDispidBeforeNavigate2) {
+        if (id == DISPID_BEFORENAVIGATE2) {
             for (VARIANT& empty : empty_) {
                 VariantInit(&empty);
                 VARIANT reference;
@@ -242,13 +242,13 @@ TEST_F(LoginWindow, FirstCompletedDocumentShowsThePages) {
     RunModalScript(dialog, {Do([&] {
                                 before = Controls(dialog)->pageShown() || Page(dialog, 150)->IsWindowVisible();
                                 // The second page's events are not the login page's.
-                                PageEvent(kDispidDocumentComplete, L"about:blank").DeliverTo(Controls(dialog), 151);
+                                PageEvent(DISPID_DOCUMENTCOMPLETE, L"about:blank").DeliverTo(Controls(dialog), 151);
                                 EXPECT_FALSE(Controls(dialog)->pageShown());
-                                PageEvent(kDispidDocumentComplete, L"about:blank").DeliverTo(Controls(dialog), 150);
+                                PageEvent(DISPID_DOCUMENTCOMPLETE, L"about:blank").DeliverTo(Controls(dialog), 150);
                                 afterFirst = Controls(dialog)->pageShown();
                                 bothVisible = Page(dialog, 150)->IsWindowVisible() && Page(dialog, 151)->IsWindowVisible();
                                 Page(dialog, 151)->ShowWindow(SW_HIDE);
-                                PageEvent(kDispidDocumentComplete, L"about:blank").DeliverTo(Controls(dialog), 150);
+                                PageEvent(DISPID_DOCUMENTCOMPLETE, L"about:blank").DeliverTo(Controls(dialog), 150);
                                 afterSecond = Page(dialog, 151)->IsWindowVisible();
                                 count = Controls(dialog)->documentCompleteCount();
                             })});
@@ -287,7 +287,7 @@ TEST_F(LoginWindow, LoginPageHandsOverTheGameAddress) {
         };
         bool cancelled = true;
         INT_PTR result = RunModalScript(dialog, {Do([&] {
-                                            PageEvent event(kDispidBeforeNavigate2, c.address);
+                                            PageEvent event(DISPID_BEFORENAVIGATE2, c.address);
                                             event.DeliverTo(Controls(dialog), 150);
                                             cancelled = event.cancelled();
                                         })});
@@ -323,7 +323,7 @@ TEST_F(LoginWindow, OnlyTheFirstPageNavigatingToTheGameHandsOver) {
                  WaitFor([&] { return second->Saw(kSecondGame); }, 10000, "the second page's navigation"),
                  Do([&] {
                      EXPECT_EQ(0, host.runUpdateCalls);
-                     PageEvent(kDispidBeforeNavigate2, FromUtf8(kSecondGame).c_str()).DeliverTo(Controls(dialog), 151);
+                     PageEvent(DISPID_BEFORENAVIGATE2, FromUtf8(kSecondGame).c_str()).DeliverTo(Controls(dialog), 151);
                      EXPECT_EQ(0, host.runUpdateCalls);
                      Page(dialog, 150)->Navigate(FromUtf8(kFirstGame).c_str());
                  }),

@@ -164,7 +164,7 @@ TEST(WebUIController, TakesOverTheDocumentOnEveryCompletedNavigation) {
     FakeBrowser frame(&document);
 
     // Only NavigateComplete2 is acted on, and only with a browser as its first argument.
-    EXPECT_EQ(E_INVALIDARG, controller.Invoke(kDispidNavigateComplete2, IID_NULL, 0, DISPATCH_METHOD, nullptr,
+    EXPECT_EQ(E_INVALIDARG, controller.Invoke(DISPID_NAVIGATECOMPLETE2, IID_NULL, 0, DISPATCH_METHOD, nullptr,
                                               nullptr, nullptr, nullptr));
     struct Case {
         DISPID id;
@@ -172,10 +172,10 @@ TEST(WebUIController, TakesOverTheDocumentOnEveryCompletedNavigation) {
         int count;
         HRESULT expected;
     } ignored[] = {
-        {kDispidBeforeNavigate2, true, 2, S_OK},
-        {kDispidDocumentComplete, true, 2, S_OK},
-        {kDispidNavigateComplete2, false, 2, E_INVALIDARG},
-        {kDispidNavigateComplete2, true, 1, E_INVALIDARG},
+        {DISPID_BEFORENAVIGATE2, true, 2, S_OK},
+        {DISPID_DOCUMENTCOMPLETE, true, 2, S_OK},
+        {DISPID_NAVIGATECOMPLETE2, false, 2, E_INVALIDARG},
+        {DISPID_NAVIGATECOMPLETE2, true, 1, E_INVALIDARG},
     };
     for (const Case& c : ignored) {
         EventArguments arguments;
@@ -193,7 +193,7 @@ TEST(WebUIController, TakesOverTheDocumentOnEveryCompletedNavigation) {
     EventArguments arguments;
     arguments.AddDispatch(frame.dispatch());
     arguments.AddString(L"http://127.0.0.1/page.html");
-    EXPECT_EQ(S_OK, controller.Invoke(kDispidNavigateComplete2, IID_NULL, 0, DISPATCH_METHOD,
+    EXPECT_EQ(S_OK, controller.Invoke(DISPID_NAVIGATECOMPLETE2, IID_NULL, 0, DISPATCH_METHOD,
                                       arguments.parameters(), nullptr, nullptr, nullptr));
     EXPECT_EQ(HandlerOf(controller), document.handler);
     // What it took from the browser and the document it gave back.
@@ -205,7 +205,7 @@ TEST(WebUIController, TakesOverTheDocumentOnEveryCompletedNavigation) {
     EventArguments second;
     second.AddDispatch(empty.dispatch());
     second.AddString(L"about:blank");
-    EXPECT_EQ(S_OK, controller.Invoke(kDispidNavigateComplete2, IID_NULL, 0, DISPATCH_METHOD, second.parameters(),
+    EXPECT_EQ(S_OK, controller.Invoke(DISPID_NAVIGATECOMPLETE2, IID_NULL, 0, DISPATCH_METHOD, second.parameters(),
                                       nullptr, nullptr, nullptr));
     EXPECT_EQ(1, empty.references);
 }
