@@ -254,7 +254,6 @@ bool CGameDialog::CreateSkinButtons(HBITMAP sheet, const RECT& work) {
             states[k] = CopyBitmapRect(sheet, picture.x, picture.y + k * (picture.height + picture.interval),
                                        picture.width, picture.height);
         button->AssignBitmaps(states[0], states[1], states[2]);
-        button->SetOwnerTag(static_cast<uint8_t>(entry.type));
         if (entry.type == kButtonLink || entry.type == kButtonTypeTopUp) button->SetLinkAddress(entry.url);
         if (entry.tips[0]) button->SetTipText(ToWide(entry.tips, true));
         button->SetCaptionColor(entry.color);
