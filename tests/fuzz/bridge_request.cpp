@@ -33,8 +33,11 @@ std::string Escaped(const std::string& value) {
 }
 
 // Whether value is text the round trip can write again: whole UTF-8 sequences (as the
-// nesting check reads them) and no control bytes.
+// nesting check reads them), no control bytes, and blanks as TinyXML leaves them in
+// ordinary text (a CDATA section keeps others: none at either end, never two together).
 bool WritableAgain(const std::string& value) {
+    if (!value.empty() && (value.front() == ' ' || value.back() == ' ')) return false;
+    if (value.find("  ") != std::string::npos) return false;
     for (size_t i = 0; i < value.size(); ++i) {
         const unsigned char c = static_cast<unsigned char>(value[i]);
         if (c < 0x20) return false;
