@@ -23,8 +23,9 @@ namespace {
 const long kDnsCacheSeconds = 259200;
 const long kMaxRedirects = 20;
 const DWORD kWorkerWaitMs = 5000;
-const DWORD kIdleWaitMs = 20;
-const int kPollWaitMs = 20;
+// The longest wait of the transfer thread: a new request or the stop wakes it at once,
+// and libcurl shortens the wait to its own next timeout.
+const int kPollWaitMs = 1000;
 const size_t kScrambledPrefix = 256;
 
 CCSLock& InstanceLock() {
@@ -317,6 +318,7 @@ int32_t CCurlHttpClient::AddRequest(CCurlHttpRequest* request) {
         ravlib::LogMessage(ravlib::kLogError, L"no memory to queue the request for %hs", request->GetUrl());
         return -1;
     }
+    curl_multi_wakeup(in_->multi);
     return 0;
 }
 
@@ -336,10 +338,7 @@ void CCurlHttpClient::RunTransfers() {
     if (InterlockedCompareExchange(&in_->transferRunning, 1, 0) != 0) return;
     SetEvent(in_->transferStarted);
     while (!Stopping()) {
-        if (!AdmitRequests()) {
-            Sleep(kIdleWaitMs);
-            continue;
-        }
+        AdmitRequests();
         WaitForSockets();
         int messagesLeft = 0;
         while (CURLMsg* message = curl_multi_info_read(in_->multi, &messagesLeft)) {
@@ -357,7 +356,7 @@ void CCurlHttpClient::WaitForSockets() {
     curl_multi_perform(in_->multi, &stillRunning);
 }
 
-bool CCurlHttpClient::AdmitRequests() {
+void CCurlHttpClient::AdmitRequests() {
     std::vector<CCurlHttpRequest*> taken;
     {
         CAutoLock guard(&in_->pendingLock);
@@ -397,7 +396,6 @@ bool CCurlHttpClient::AdmitRequests() {
         in_->idle.push_back(transfer);
         QueueFinished(response);
     }
-    return !in_->running.empty();
 }
 
 void CCurlHttpClient::ResumeKeptBody(CCurlHttpResponse* response, Transfer* transfer) {
@@ -562,6 +560,7 @@ void CCurlHttpClient::SaveResponse(CCurlHttpResponse* response) {
 bool CCurlHttpClient::StopWorkers() {
     InterlockedExchange(&in_->stop, 1);
     if (in_->saveWake) SetEvent(in_->saveWake);
+    curl_multi_wakeup(in_->multi);
     bool ended = true;
     for (HANDLE thread : {in_->saveThread, in_->transferThread}) {
         if (thread && WaitForSingleObject(thread, kWorkerWaitMs) != WAIT_OBJECT_0) ended = false;

@@ -176,7 +176,7 @@ private:
     void ResumeKeptBody(CCurlHttpResponse* response, Transfer* transfer);
     // Takes the body of a failed resumable transfer for the next request of its address.
     void KeepForResume(CCurlHttpResponse* response);
-    bool AdmitRequests();
+    void AdmitRequests();
     void WaitForSockets();
     void FinishTransfer(void* handle, int result);
     void QueueFinished(CCurlHttpResponse* response);
