@@ -188,6 +188,7 @@ void CGameDialog::OnRestoreCommand() {
 }
 
 void CGameDialog::OnDestroy() {
+    layoutReady_ = false;
     if (hotKeyRegistered_) UnregisterHotKey(m_hWnd, kHotKeyId);
     hotKeyRegistered_ = false;
     trayIcon_.Remove();

@@ -317,7 +317,9 @@ RECT CGameDialog::GameArea(int windowWidth, int windowHeight) const {
 }
 
 void CGameDialog::LayoutChildren() {
-    if (!m_hWnd) return;
+    // Until initialisation has made this window's children, the ones in skinButtons_ may be
+    // an earlier window's, already gone.
+    if (!m_hWnd || !layoutReady_) return;
     const RECT window = GetWindowRect();
     const int windowWidth = Width(window);
     const int windowHeight = Height(window);
@@ -576,7 +578,7 @@ LRESULT CGameDialog::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
     }
     case WM_SIZE: {
         const LRESULT result = Default();
-        if (layoutReady_ && !isFullScreen_) LayoutChildren();
+        if (!isFullScreen_) LayoutChildren();
         return result;
     }
     case WM_SIZING:
