@@ -1,6 +1,7 @@
 #include "framework/dialog.h"
 
 #include "framework/activex.h"
+#include "framework/check.h"
 #include "framework/escaped_exception.h"
 
 namespace {
@@ -48,6 +49,7 @@ void PumpMessagesUntil(const bool& done) {
 CDialog::CDialog(UINT templateId, CWnd* parent) : parent_(parent), templateId_(templateId) {}
 
 BOOL CDialog::CreateFromTemplate(UINT templateId, HWND owner) {
+    CONTRACT_CHECK(m_hWnd == nullptr);
     if (m_hWnd) return FALSE;
     HWND window;
     {
@@ -99,6 +101,7 @@ INT_PTR CDialog::DoModal() {
 }
 
 void CDialog::EndDialog(INT_PTR result) {
+    CONTRACT_CHECK(modalRunning_ || m_hWnd != nullptr);
     result_ = result;
     ended_ = true;
     if (modalRunning_) {

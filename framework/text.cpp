@@ -3,13 +3,19 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "framework/check.h"
+
 namespace {
 wchar_t* g_wideBuffer = nullptr;
 size_t g_wideBufferBytes = 0;
 wchar_t g_empty[1] = {L'\0'};
+// The thread whose results live in the buffer: one thread only, the main thread.
+DWORD g_bufferThread = 0;
 }  // namespace
 
 const wchar_t* ToWide(const char* text, bool utf8) {
+    CONTRACT_CHECK(g_bufferThread == 0 || g_bufferThread == GetCurrentThreadId());
+    g_bufferThread = GetCurrentThreadId();
     if (!text) text = "";
     UINT codePage = utf8 ? CP_UTF8 : CP_ACP;
     int chars = MultiByteToWideChar(codePage, 0, text, -1, nullptr, 0);
@@ -35,6 +41,7 @@ void FreeToWideBuffer() {
     free(g_wideBuffer);
     g_wideBuffer = nullptr;
     g_wideBufferBytes = 0;
+    g_bufferThread = 0;
 }
 
 int ToOemText(const wchar_t* text, char* buffer, int size) {

@@ -103,6 +103,7 @@ void CWnd::Detach() {
 
 BOOL CWnd::CreateEx(DWORD exStyle, const wchar_t* className, const wchar_t* windowName, DWORD style,
                     const RECT& rect, HWND parent, UINT_PTR idOrMenu, void* createParam) {
+    CONTRACT_CHECK(m_hWnd == nullptr);
     if (m_hWnd) return FALSE;
     HWND window;
     {
@@ -143,13 +144,13 @@ BOOL CWnd::PreTranslateMessage(MSG*) { return FALSE; }
 
 RECT CWnd::GetClientRect() const {
     RECT rect = {};
-    ::GetClientRect(m_hWnd, &rect);
+    ::GetClientRect(Handle(), &rect);
     return rect;
 }
 
 RECT CWnd::GetWindowRect() const {
     RECT rect = {};
-    ::GetWindowRect(m_hWnd, &rect);
+    ::GetWindowRect(Handle(), &rect);
     return rect;
 }
 
@@ -165,15 +166,15 @@ static BOOL ModifyLong(HWND window, int index, DWORD remove, DWORD add, UINT swp
 }
 
 BOOL CWnd::ModifyStyle(DWORD remove, DWORD add, UINT swpFlags) const {
-    return ModifyLong(m_hWnd, GWL_STYLE, remove, add, swpFlags);
+    return ModifyLong(Handle(), GWL_STYLE, remove, add, swpFlags);
 }
 
 BOOL CWnd::ModifyStyleEx(DWORD remove, DWORD add, UINT swpFlags) const {
-    return ModifyLong(m_hWnd, GWL_EXSTYLE, remove, add, swpFlags);
+    return ModifyLong(Handle(), GWL_EXSTYLE, remove, add, swpFlags);
 }
 
 std::wstring CWnd::GetWindowText() const {
-    int length = ::GetWindowTextLengthW(m_hWnd);
+    int length = ::GetWindowTextLengthW(Handle());
     std::wstring text(static_cast<size_t>(length > 0 ? length : 0) + 1, L'\0');
     int copied = ::GetWindowTextW(m_hWnd, &text[0], length + 1);
     text.resize(static_cast<size_t>(copied > 0 ? copied : 0));

@@ -7,6 +7,8 @@
 
 #include <string>
 
+#include "framework/check.h"
+
 class CWnd {
 public:
     CWnd() = default;
@@ -16,6 +18,11 @@ public:
 
     HWND m_hWnd = nullptr;
     HWND GetSafeHwnd() const { return m_hWnd; }
+    // The window handle for a wrapper: the window must exist.
+    HWND Handle() const {
+        CONTRACT_CHECK(::IsWindow(m_hWnd));
+        return m_hWnd;
+    }
 
     // Creates the window with this object attached before WM_NCCREATE.
     BOOL CreateEx(DWORD exStyle, const wchar_t* className, const wchar_t* windowName, DWORD style,
@@ -34,37 +41,37 @@ public:
 
     // Thin conveniences over the window handle.
     LRESULT SendMessage(UINT message, WPARAM wParam = 0, LPARAM lParam = 0) const {
-        return ::SendMessageW(m_hWnd, message, wParam, lParam);
+        return ::SendMessageW(Handle(), message, wParam, lParam);
     }
     BOOL PostMessage(UINT message, WPARAM wParam = 0, LPARAM lParam = 0) const {
-        return ::PostMessageW(m_hWnd, message, wParam, lParam);
+        return ::PostMessageW(Handle(), message, wParam, lParam);
     }
-    BOOL ShowWindow(int command) const { return ::ShowWindow(m_hWnd, command); }
-    BOOL IsWindowVisible() const { return ::IsWindowVisible(m_hWnd); }
+    BOOL ShowWindow(int command) const { return ::ShowWindow(Handle(), command); }
+    BOOL IsWindowVisible() const { return ::IsWindowVisible(Handle()); }
     BOOL MoveWindow(int x, int y, int width, int height, BOOL repaint = TRUE) const {
-        return ::MoveWindow(m_hWnd, x, y, width, height, repaint);
+        return ::MoveWindow(Handle(), x, y, width, height, repaint);
     }
     BOOL MoveWindow(const RECT& rect, BOOL repaint = TRUE) const {
-        return ::MoveWindow(m_hWnd, rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top,
+        return ::MoveWindow(Handle(), rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top,
                             repaint);
     }
     BOOL SetWindowPos(HWND insertAfter, int x, int y, int width, int height, UINT flags) const {
-        return ::SetWindowPos(m_hWnd, insertAfter, x, y, width, height, flags);
+        return ::SetWindowPos(Handle(), insertAfter, x, y, width, height, flags);
     }
     RECT GetClientRect() const;
     RECT GetWindowRect() const;
-    BOOL Invalidate(BOOL erase = TRUE) const { return ::InvalidateRect(m_hWnd, nullptr, erase); }
-    BOOL UpdateWindow() const { return ::UpdateWindow(m_hWnd); }
-    UINT_PTR SetTimer(UINT_PTR id, UINT milliseconds) const { return ::SetTimer(m_hWnd, id, milliseconds, nullptr); }
-    BOOL KillTimer(UINT_PTR id) const { return ::KillTimer(m_hWnd, id); }
-    DWORD GetStyle() const { return static_cast<DWORD>(::GetWindowLongPtrW(m_hWnd, GWL_STYLE)); }
-    DWORD GetExStyle() const { return static_cast<DWORD>(::GetWindowLongPtrW(m_hWnd, GWL_EXSTYLE)); }
+    BOOL Invalidate(BOOL erase = TRUE) const { return ::InvalidateRect(Handle(), nullptr, erase); }
+    BOOL UpdateWindow() const { return ::UpdateWindow(Handle()); }
+    UINT_PTR SetTimer(UINT_PTR id, UINT milliseconds) const { return ::SetTimer(Handle(), id, milliseconds, nullptr); }
+    BOOL KillTimer(UINT_PTR id) const { return ::KillTimer(Handle(), id); }
+    DWORD GetStyle() const { return static_cast<DWORD>(::GetWindowLongPtrW(Handle(), GWL_STYLE)); }
+    DWORD GetExStyle() const { return static_cast<DWORD>(::GetWindowLongPtrW(Handle(), GWL_EXSTYLE)); }
     BOOL ModifyStyle(DWORD remove, DWORD add, UINT swpFlags = 0) const;
     BOOL ModifyStyleEx(DWORD remove, DWORD add, UINT swpFlags = 0) const;
-    HWND GetDlgItem(int id) const { return ::GetDlgItem(m_hWnd, id); }
-    int GetDlgCtrlID() const { return ::GetDlgCtrlID(m_hWnd); }
-    HWND GetParent() const { return ::GetParent(m_hWnd); }
-    BOOL SetWindowText(const wchar_t* text) const { return ::SetWindowTextW(m_hWnd, text); }
+    HWND GetDlgItem(int id) const { return ::GetDlgItem(Handle(), id); }
+    int GetDlgCtrlID() const { return ::GetDlgCtrlID(Handle()); }
+    HWND GetParent() const { return ::GetParent(Handle()); }
+    BOOL SetWindowText(const wchar_t* text) const { return ::SetWindowTextW(Handle(), text); }
     std::wstring GetWindowText() const;
 
 protected:

@@ -10,6 +10,7 @@
 
 #include "framework/dialog.h"
 #include "framework/escaped_exception.h"
+#include "framework/text.h"
 
 namespace {
 
@@ -220,3 +221,49 @@ TEST(Dialog, AnExceptionOfAHandlerStopsAtTheSystemsBoundaryAndTheDialogGoesOn) {
 }
 
 }  // namespace
+
+// A caller that breaks one of the framework's rules ends the test build at once, and the
+// message names the rule; the shipped build leaves these checks out.
+TEST(ContractChecks, ABrokenRuleEndsTheTestBuildAndSaysWhich) {
+    struct Case {
+        const char* what;
+        std::function<void()> breakRule;
+        const char* rule;
+    };
+    const RECT rect = {0, 0, 20, 20};
+    const Case cases[] = {
+        {"a wrapper on a window that does not exist", [] { CWnd window; window.ShowWindow(SW_SHOW); },
+         "IsWindow"},
+        {"a wrapper on a window already destroyed",
+         [&rect] {
+             CWnd window;
+             window.CreateEx(0, L"STATIC", L"", WS_POPUP, rect, nullptr, 0);
+             HWND gone = window.m_hWnd;
+             ::DestroyWindow(gone);
+             window.m_hWnd = gone;
+             window.SetWindowText(L"late");
+         },
+         "IsWindow"},
+        {"CreateEx on an object that has a window",
+         [&rect] {
+             CWnd window;
+             window.CreateEx(0, L"STATIC", L"", WS_POPUP, rect, nullptr, 0);
+             window.CreateEx(0, L"STATIC", L"", WS_POPUP, rect, nullptr, 0);
+         },
+         "m_hWnd == nullptr"},
+        {"EndDialog on a dialog neither shown nor running", [] { RecordingDialog().EndDialog(IDOK); },
+         "modalRunning_"},
+        {"ToWide off the thread that owns its buffer",
+         [] {
+             ToWide("main", true);
+             HANDLE other = CreateThread(
+                 nullptr, 0, [](void*) -> DWORD { return ToWide("other", true)[0]; }, nullptr, 0, nullptr);
+             WaitForSingleObject(other, INFINITE);
+         },
+         "g_bufferThread"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EXIT(c.breakRule(), ::testing::ExitedWithCode(3), std::string("contract broken: .*") + c.rule)
+            << c.what;
+    }
+}
