@@ -24,8 +24,9 @@ class SigningKey:
 
     @property
     def key_id(self):
-        """The key id as minisign prints it (the end of the public key file's comment)."""
-        return self.comment.split()[-1]
+        """The key id in 16 hex digits, as our tools print it: the end of the public key
+        file's comment, where minisign leaves out leading zeros."""
+        return self.comment.split()[-1].upper().zfill(16)
 
     def sign(self, path, trusted_comment, signature=None, legacy=False):
         """Signs the file at path into signature (default: path + ".minisig"), returns
