@@ -754,6 +754,18 @@ uint64_t TotalBytes(const std::vector<Item>& items) {
     return total;
 }
 
+// A scene and the line it is measured against, each with its time; the scene also
+// carries the other's as its ceiling.
+void AddScene(const char* path, const char* ceilingPath, uint64_t bytes, Figures& figures, Figures& ceilingFigures) {
+    Line scene = Record(path, 4, bytes, figures);
+    Line ceiling = Record(ceilingPath, 4, bytes, ceilingFigures);
+    scene.seconds = figures.seconds;
+    scene.ceilingSeconds = ceilingFigures.seconds;
+    ceiling.seconds = ceilingFigures.seconds;
+    Add(scene);
+    Add(ceiling);
+}
+
 void RunScene(int port, const std::wstring& cacheDir) {
     const std::vector<Item> items = SceneItems("scene/", false);
     const std::string pattern = Pattern(2u << 20);
@@ -770,13 +782,7 @@ void RunScene(int port, const std::wstring& cacheDir) {
         SingleThreadServer single(cacheDir);
         ceilingFigures = Drive(single.Port(), work);
     }
-    Line scene = Record("scene", 4, TotalBytes(items), sceneFigures);
-    Line ceiling = Record("scene-single", 4, TotalBytes(items), ceilingFigures);
-    scene.seconds = sceneFigures.seconds;
-    scene.ceilingSeconds = ceilingFigures.seconds;
-    ceiling.seconds = ceilingFigures.seconds;
-    Add(scene);
-    Add(ceiling);
+    AddScene("scene", "scene-single", TotalBytes(items), sceneFigures, ceilingFigures);
 }
 
 void RunCdnScene(int port, const std::string& cdn) {
@@ -785,13 +791,7 @@ void RunCdnScene(int port, const std::string& cdn) {
     Workload work = SceneWorkload(items);
     Figures sceneFigures = Drive(port, work);
     Figures curlFigures = DriveCurl(cdn, work);
-    Line scene = Record("cdn-scene", 4, TotalBytes(items), sceneFigures);
-    Line direct = Record("cdn-curl", 4, TotalBytes(items), curlFigures);
-    scene.seconds = sceneFigures.seconds;
-    scene.ceilingSeconds = curlFigures.seconds;
-    direct.seconds = curlFigures.seconds;
-    Add(scene);
-    Add(direct);
+    AddScene("cdn-scene", "cdn-curl", TotalBytes(items), sceneFigures, curlFigures);
 }
 
 // What building a packet of 1 MiB one byte at a time costs: with the growth in use, with
