@@ -15,3 +15,7 @@ add_library(request_rules STATIC ${CMAKE_CURRENT_LIST_DIR}/request_rules.cpp)
 
 # The resource dictionary: its records read from memory, names looked up.
 add_library(file_dictionary STATIC ${CMAKE_CURRENT_LIST_DIR}/file_dictionary.cpp)
+
+# The Flash client protocol's bytes: the opening, frames and resynchronisation, the
+# fields of the requests.
+add_library(wire_format STATIC ${CMAKE_CURRENT_LIST_DIR}/wire_format.cpp)

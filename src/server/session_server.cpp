@@ -18,6 +18,7 @@
 #include "server/file_server.h"
 #include "server/request_rules.h"
 #include "server/scramble.h"
+#include "server/wire_format.h"
 #include "update/http_client.h"
 
 using ravlib::GetTickMs;
@@ -87,12 +88,10 @@ bool AppendReplyHead(CDataPacket* packet, const FileRequestContext& request, uin
            packet->AppendByte(status) && packet->AppendU32(length);
 }
 
-// One text of a SetAddresses into text[kAddressFieldBytes] and, as UTF-16, into
-// converted[kAddressMaxUnits]; false when it is longer than either.
-bool ReadAddressField(PacketReader& reader, char* text, wchar_t* converted) {
-    const uint32_t length = reader.ReadString(text, CSessionClient::kAddressFieldBytes);
-    return length < CSessionClient::kAddressFieldBytes &&
-           MultiByteToWideChar(CP_UTF8, 0, text, -1, converted, CSessionClient::kAddressMaxUnits) != 0;
+// A text of a SetAddresses as UTF-16 into converted[kAddressMaxUnits]; false when it
+// was refused on the wire or is longer than that.
+bool ConvertAddressField(bool fits, const char* text, wchar_t* converted) {
+    return fits && MultiByteToWideChar(CP_UTF8, 0, text, -1, converted, CSessionClient::kAddressMaxUnits) != 0;
 }
 
 }  // namespace
@@ -148,20 +147,21 @@ void CSessionClient::SetResourceBase(const char* address) {
 }
 
 void CSessionClient::HandleSetAddresses(PacketReader& reader) {
-    char text[kAddressFieldBytes];
+    SetAddressesRequest request;
+    ReadSetAddresses(reader, &request);
     wchar_t converted[kAddressMaxUnits];
 
-    if (!ReadAddressField(reader, text, converted)) {
+    if (!ConvertAddressField(request.directoryFits, request.directory, converted)) {
         LogMessage(kLogInfo, L"地址设置error");
         return;
     }
-    ChangeLocalDir(text, converted);
+    ChangeLocalDir(request.directory, converted);
 
-    if (!ReadAddressField(reader, text, converted)) {
+    if (!ConvertAddressField(request.addressFits, request.address, converted)) {
         LogMessage(kLogError, L"资源地址设置error");
         return;
     }
-    ChangeResourceBase(text, converted);
+    ChangeResourceBase(request.address, converted);
 }
 
 void CSessionClient::ChangeLocalDir(const char* text, const wchar_t* converted) {
@@ -187,15 +187,10 @@ void CSessionClient::ChangeResourceBase(const char* text, const wchar_t* convert
 }
 
 void CSessionClient::HandleGetFile(PacketReader& reader) {
-    FileRequestContext request;
-    char token[kFieldBytes];
-    char name[kFieldBytes];
-    request.word1 = reader.ReadU32();
-    request.word2 = reader.ReadU32();
-    request.word3 = reader.ReadU32();
-    reader.ReadString(token, sizeof token);
-    reader.ReadString(name, sizeof name);
-    request.token = token;
+    GetFileRequest fields;
+    ReadGetFile(reader, &fields);
+    const char* const name = fields.name;
+    const FileRequestContext request = {fields.words[0], fields.words[1], fields.words[2], fields.token};
 
     char address[kAddressBytes];
     strcpy(address, resourceBase_);

@@ -38,14 +38,14 @@ public:
     enum {
         kLocalDirChars = 256,
         kResourceBaseBytes = 256,
-        kFieldBytes = 128,         // token and name of a GetFile
-        kAddressFieldBytes = 256,  // the two texts of a SetAddresses
-        kAddressMaxUnits = 128,    // ... as UTF-16 with the terminator
+        kFieldBytes = kWireFieldBytes,                // token and name of a GetFile
+        kAddressFieldBytes = kWireAddressFieldBytes,  // the two texts of a SetAddresses
+        kAddressMaxUnits = 128,                       // ... as UTF-16 with the terminator
         kPathChars = kLocalDirChars + kFieldBytes,
         kAddressBytes = kResourceBaseBytes + kFieldBytes,
         kTrimPeriodMs = 60000,
     };
-    enum { kTypeSetAddresses = 1, kTypeGetFile = 2 };
+    enum { kTypeSetAddresses = kWireTypeSetAddresses, kTypeGetFile = kWireTypeGetFile };
 
     CSessionClient(CSessionServer* server, uint32_t id);
     ~CSessionClient() override;

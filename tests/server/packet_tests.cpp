@@ -1,5 +1,5 @@
-// Outgoing packets, the per-connection packet pool with its ordered send queue, and the
-// reader of incoming frame bodies. No network: a work socket whose Send takes a limited
+// Outgoing packets and the per-connection packet pool with its ordered send queue. No
+// network: a work socket whose Send takes a limited
 // number of bytes stands in for a socket that would block.
 #include <gtest/gtest.h>
 
@@ -10,7 +10,6 @@
 #include <string>
 #include <vector>
 
-#include "server/relay_socket.h"
 #include "server/work_socket.h"
 
 namespace {
@@ -204,66 +203,6 @@ TEST(SendPacketPool, TrimFreesFreeBuffersOnlyAbove4MiB) {
     CDataPacket* packet = pool.GetPacket();
     EXPECT_TRUE(packet->Append("x", 1));
     EXPECT_EQ(Bytes(packet), "x");
-}
-
-// ---- PacketReader
-
-PacketReader ReaderOver(const std::string& body) {
-    const uint8_t* begin = reinterpret_cast<const uint8_t*>(body.data());
-    return PacketReader{begin, begin, begin + body.size()};
-}
-
-TEST(PacketReader, Words) {
-    const struct {
-        std::string body;
-        uint32_t value;
-        size_t left;
-    } cases[] = {
-        {std::string("\x01\x02\x03\x04\x05", 5), 0x04030201u, 1},
-        {std::string("\x01\x02\x03", 3), 0x030201u, 0},
-        {std::string("\xFF", 1), 0xFFu, 0},
-        {std::string(), 0u, 0},
-    };
-    for (const auto& c : cases) {
-        PacketReader reader = ReaderOver(c.body);
-        EXPECT_EQ(reader.ReadU32(), c.value);
-        EXPECT_EQ(reader.Remaining(), c.left);
-    }
-}
-
-TEST(PacketReader, Strings) {
-    const struct {
-        const char* what;
-        std::string body;
-        size_t capacity;
-        uint32_t declared;
-        std::string text;
-        size_t left;
-    } cases[] = {
-        {"whole string and its zero", std::string("\x03\x00" "abc\x00" "X", 7), 128, 3, "abc", 1},
-        {"ends exactly at the body's end", std::string("\x03\x00" "abc", 5), 128, 3, "abc", 0},
-        {"claims more than is there", std::string("\x0a\x00" "abc", 5), 128, 10, "abc", 0},
-        {"fills the capacity", std::string("\x05\x00" "abcde\x00" "Y", 9), 5, 5, "abcd", 1},
-        {"just fits", std::string("\x03\x00" "abc\x00", 6), 4, 3, "abc", 0},
-        {"empty string", std::string("\x00\x00\x00" "Z", 4), 128, 0, "", 1},
-        {"one byte left", std::string("\x05", 1), 128, 0, "", 0},
-        {"nothing left", std::string(), 128, 0, "", 0},
-    };
-    for (const auto& c : cases) {
-        PacketReader reader = ReaderOver(c.body);
-        char text[128];
-        memset(text, '#', sizeof text);
-        EXPECT_EQ(reader.ReadString(text, c.capacity), c.declared) << c.what;
-        EXPECT_EQ(std::string(text), c.text) << c.what;
-        EXPECT_EQ(reader.Remaining(), c.left) << c.what;
-    }
-    // 200 bytes into 128: 127 survive.
-    std::string body = std::string("\xC8\x00", 2) + std::string(200, 'n') + std::string(1, '\0');
-    PacketReader reader = ReaderOver(body);
-    char text[128];
-    EXPECT_EQ(reader.ReadString(text, sizeof text), 200u);
-    EXPECT_EQ(strlen(text), 127u);
-    EXPECT_EQ(reader.Remaining(), 0u);
 }
 
 }  // namespace
