@@ -9,12 +9,12 @@
 #include "framework/paths.h"
 #include "framework/text.h"
 #include "ravlib/log.h"
-#include "ravlib/xml_nesting.h"
 #include "server/dictionary_file.h"
 #include "server/file_cache.h"
 #include "server/file_server.h"
 #include "server/session_server.h"
-#include "tinyxml.h"
+#include "update/game_page.h"
+#include "update/hash_key.h"
 #include "update/http_client.h"
 #include "update/version_checker.h"
 #include "zip/zip_reader.h"
@@ -30,24 +30,6 @@ void SetUpdateActive(bool active) {
     InterlockedCompareExchange(&g_updateActive, wanted, 1 - wanted);
 }
 
-// Reads a signed decimal number the way _atoi64 does, but never beyond `end`.
-int64_t ReadDecimal(const uint8_t* text, const uint8_t* end) {
-    while (text < end && (*text == ' ' || *text == '\t' || *text == '\r' || *text == '\n')) ++text;
-    bool negative = false;
-    if (text < end && (*text == '+' || *text == '-')) negative = *text++ == '-';
-    uint64_t value = 0;
-    for (; text < end && *text >= '0' && *text <= '9'; ++text) value = value * 10 + (*text - '0');
-    return static_cast<int64_t>(negative ? 0 - value : value);
-}
-
-// The text of a child element of `parent`, or null when it is missing.
-const char* ChildText(const TiXmlElement* parent, const char* name) {
-    const TiXmlElement* child = parent->FirstChildElement(name);
-    if (!child) return nullptr;
-    const char* text = child->GetText();
-    return text ? text : "";
-}
-
 std::wstring FromUtf8(const std::string& text) {
     if (text.empty()) return std::wstring();
     int count = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
@@ -60,21 +42,6 @@ std::wstring FromUtf8(const std::string& text) {
 using SetLayeredWindowAttributesFunction = BOOL(WINAPI*)(HWND, COLORREF, BYTE, DWORD);
 
 }  // namespace
-
-bool ParseHashKey(const uint8_t* text, size_t length, int64_t* frameValue, int64_t* dictionaryValue) {
-    if (!text) return false;
-    const uint8_t* end = text + length;
-    const uint8_t* space = static_cast<const uint8_t*>(memchr(text, ' ', length));
-    if (!space) return false;
-    const uint8_t* rest = space;
-    while (rest < end && *rest == ' ') ++rest;
-    if (rest == end || *rest == '\0') return false;
-    *frameValue = ReadDecimal(text, space);
-    uint64_t digits = 0;
-    for (; rest < end && *rest >= '0' && *rest <= '9'; ++rest) digits = digits * 10 + (*rest - '0');
-    *dictionaryValue = static_cast<int64_t>(digits);
-    return true;
-}
 
 std::wstring FormatTipText(const std::wstring& format, int number) {
     std::wstring text;
@@ -241,35 +208,22 @@ void UpdateDlg::OnDownload(uint32_t kind, bool success, const uint8_t* body, siz
 }
 
 void UpdateDlg::OnGamePage(bool ok, const uint8_t* body, size_t length, const char* address) {
-    // A page nested this deeply is no game page, and a retry would bring the same.
-    if (ok && !XmlNestingWithin(reinterpret_cast<const char*>(body), length, kXmlNestingLimit)) {
-        AfxMessageBox(L"xml param error");
-        return;
-    }
-    TiXmlDocument document;
-    const TiXmlElement* root = nullptr;
-    if (ok) {
-        std::string text(reinterpret_cast<const char*>(body), length);
-        document.Parse(text.c_str());
-        if (!document.Error()) root = document.FirstChildElement("root");
-    }
-    if (!root) {
+    GamePage page;
+    const GamePageVerdict verdict = ok ? ParseGamePage(body, length, &page) : kGamePageUnreadable;
+    if (verdict == kGamePageUnreadable) {
         SetTip(TipMode::Retry, false, kDownloadGamePage);
         progress_.SetPos(250);
         host_.SendRequest(kDownloadGamePage, address);
         return;
     }
-    const char* flashVars = ChildText(root, "flashVars");
-    const char* cdnUrl = ChildText(root, "cdnUrl");
-    const char* asynUrl = ChildText(root, "asynUrl");
-    if (!flashVars || !cdnUrl || !asynUrl) {
+    if (verdict == kGamePageParamError) {
         AfxMessageBox(L"xml param error");
         return;
     }
-    host_.SendRequest(kDownloadAsynNotice, asynUrl);
-    host_.SetCdnAddress(cdnUrl);
-    host_.SetFlashVars(flashVars);
-    std::string hashKeyAddress = cdnUrl;
+    host_.SendRequest(kDownloadAsynNotice, page.asynUrl.c_str());
+    host_.SetCdnAddress(page.cdnUrl.c_str());
+    host_.SetFlashVars(page.flashVars.c_str());
+    std::string hashKeyAddress = page.cdnUrl;
     if (hashKeyAddress.empty() || hashKeyAddress.back() != '/') hashKeyAddress += '/';
     hashKeyAddress += host_.config().settings().hashkey;
     hashKeyAddress += "?" + Tick();

@@ -15,10 +15,6 @@
 #include "ui/progress_ctrl_st.h"
 #include "ui/skin_button.h"
 
-// The two check values of the hash key file: the game frame's first, then the
-// dictionary's. False when the text holds no space or nothing follows its spaces.
-bool ParseHashKey(const uint8_t* text, size_t length, int64_t* frameValue, int64_t* dictionaryValue);
-
 // A tip text from the configuration with `number` put in place of its integer
 // conversion ("%d", "%i", "%u"); "%%" gives "%". Any other conversion stays as written,
 // so a tip text can never make the formatting read arguments that are not there.
