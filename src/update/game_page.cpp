@@ -1,5 +1,7 @@
 #include "update/game_page.h"
 
+#include <string.h>
+
 #include "ravlib/xml_nesting.h"
 #include "tinyxml.h"
 
@@ -16,9 +18,11 @@ const char* ChildText(const TiXmlElement* parent, const char* name) {
 }  // namespace
 
 GamePageVerdict ParseGamePage(const uint8_t* body, size_t length, GamePage* page) {
-    if (!XmlNestingWithin(reinterpret_cast<const char*>(body), length, kXmlNestingLimit)) return kGamePageParamError;
+    // The parser reads a terminated text: the nesting check sees exactly that text, so
+    // that a UTF-8 sequence cut by a zero byte never lets the parser read on behind it.
+    const std::string text(reinterpret_cast<const char*>(body), strnlen(reinterpret_cast<const char*>(body), length));
+    if (!XmlNestingWithin(text.data(), text.size(), kXmlNestingLimit)) return kGamePageParamError;
     TiXmlDocument document;
-    const std::string text(reinterpret_cast<const char*>(body), length);
     document.Parse(text.c_str());
     const TiXmlElement* root = document.Error() ? nullptr : document.FirstChildElement("root");
     if (!root) return kGamePageUnreadable;

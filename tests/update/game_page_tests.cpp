@@ -34,6 +34,10 @@ TEST(GamePage, ParametersAreReadAndAnythingElseIsARetryOrAParamError) {
          "http://cdn.test/"},
         {"the deepest nesting allowed", "<root>" + kParameters + Nested(63) + "</root>", kGamePageRead,
          "http://cdn.test/"},
+        {"a UTF-8 sequence cut by a zero byte",
+         "<root><flashVars>v</flashVars><cdnUrl>http://_\xF0" + std::string(1, '\0') +
+             "\x01\xBC</cdnUrl><asynUrl>a</asynUrl></root>",
+         kGamePageParamError, ""},
         {"asynUrl missing", "<root><flashVars>v</flashVars><cdnUrl>c</cdnUrl></root>", kGamePageParamError, ""},
         {"nested one level too deep", "<root>" + kParameters + Nested(64) + "</root>", kGamePageParamError, ""},
         {"nested 100 000 deep", "<root>" + Nested(100000) + "</root>", kGamePageParamError, ""},
