@@ -50,19 +50,3 @@ int ToOemText(const wchar_t* text, char* buffer, int size) {
     if (needed <= 0 || needed > size) return 0;
     return WideCharToMultiByte(CP_OEMCP, 0, text, -1, buffer, size, nullptr, nullptr) > 0 ? 1 : 0;
 }
-
-bool CopyUtf8Field(char* field, size_t width, const char* text) {
-    if (width == 0) return false;
-    if (!text) text = "";
-    size_t length = strlen(text);
-    if (length < width) {
-        memcpy(field, text, length + 1);
-        return true;
-    }
-    size_t keep = width - 1;
-    // Step back over continuation bytes so that the last character stays whole.
-    while (keep > 0 && (static_cast<unsigned char>(text[keep]) & 0xC0) == 0x80) --keep;
-    memcpy(field, text, keep);
-    field[keep] = '\0';
-    return false;
-}

@@ -14,7 +14,3 @@ void FreeToWideBuffer();
 // UTF-16 to the OEM code page into buffer (size in bytes, terminator included).
 // Returns 1 on success, 0 when the text does not fit.
 int ToOemText(const wchar_t* text, char* buffer, int size);
-
-// Copies at most `width` - 1 bytes of UTF-8 `text` into `field` and terminates it,
-// never splitting a multi-byte character. Returns false when the text was cut.
-bool CopyUtf8Field(char* field, size_t width, const char* text);

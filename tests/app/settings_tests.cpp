@@ -293,16 +293,4 @@ TEST(Helpers, CreateDirectoryPathKeepsTheRootOfANetworkPath) {
     for (const wchar_t* made : {L"cache\\tarn", L"cache", L"cache2"}) RemoveDirectoryW((share + made).c_str());
 }
 
-TEST(Helpers, CopyUtf8FieldKeepsCharactersWhole) {
-    char field[5];
-    EXPECT_TRUE(CopyUtf8Field(field, sizeof field, "abcd"));
-    EXPECT_STREQ(field, "abcd");
-    EXPECT_FALSE(CopyUtf8Field(field, sizeof field, "abcde"));
-    EXPECT_STREQ(field, "abcd");
-    EXPECT_FALSE(CopyUtf8Field(field, sizeof field, "a界b"));  // 5 bytes
-    EXPECT_STREQ(field, "a界");
-    EXPECT_FALSE(CopyUtf8Field(field, sizeof field, "ab界"));
-    EXPECT_STREQ(field, "ab");
-}
-
 }  // namespace
