@@ -38,12 +38,7 @@ const AtlHost& Atl() {
 
 CAxWnd::~CAxWnd() { ReleaseControl(); }
 
-void CAxWnd::ReleaseControl() {
-    if (control_) {
-        control_->Release();
-        control_ = nullptr;
-    }
-}
+void CAxWnd::ReleaseControl() { control_.Reset(); }
 
 void CAxWnd::PostNcDestroy() { ReleaseControl(); }
 
@@ -56,12 +51,11 @@ BOOL CAxWnd::CreateControl(REFCLSID classId, const wchar_t* windowName, DWORD st
     if (!StringFromGUID2(classId, classText, 40)) return FALSE;
     // AtlAxWin creates the control its window text names; the window then takes its own name.
     if (!CreateEx(0, L"AtlAxWin", classText, style, rect, parent->m_hWnd, id)) return FALSE;
-    IUnknown* control = nullptr;
-    if (FAILED(atl.getControl(m_hWnd, &control)) || !control) {
+    if (FAILED(atl.getControl(m_hWnd, control_.Receive())) || !control_) {
+        control_.Detach();  // what a failed call left in the slot holds no reference
         CWnd::DestroyWindow();
         return FALSE;
     }
-    control_ = control;
     SetWindowText(windowName ? windowName : L"");
     return TRUE;
 }
@@ -69,8 +63,8 @@ BOOL CAxWnd::CreateControl(REFCLSID classId, const wchar_t* windowName, DWORD st
 void CAxWnd::InvokeHelper(DISPID id, WORD flags, VARTYPE resultType, VARIANT* result, const VARIANT* arguments,
                           UINT argumentCount) const {
     if (!control_) throw CDispatchException(E_POINTER);
-    IDispatch* dispatch = nullptr;
-    HRESULT hr = control_->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&dispatch));
+    CComPtr<IDispatch> dispatch;
+    HRESULT hr = control_->QueryInterface(IID_IDispatch, dispatch.ReceiveVoid());
     if (FAILED(hr) || !dispatch) throw CDispatchException(FAILED(hr) ? hr : E_NOINTERFACE);
     // DISPPARAMS hold the arguments last to first.
     std::vector<VARIANT> reversed;
@@ -89,7 +83,7 @@ void CAxWnd::InvokeHelper(DISPID id, WORD flags, VARTYPE resultType, VARIANT* re
     UINT badArgument = 0;
     hr = dispatch->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, flags, &parameters,
                           resultType == VT_EMPTY ? nullptr : &answer, &exception, &badArgument);
-    dispatch->Release();
+    dispatch.Reset();
     SysFreeString(exception.bstrSource);
     SysFreeString(exception.bstrDescription);
     SysFreeString(exception.bstrHelpFile);
@@ -112,13 +106,10 @@ void CAxWnd::InvokeHelper(DISPID id, WORD flags, VARTYPE resultType, VARIANT* re
 
 bool CAxWnd::TranslateAccelerator(MSG* message) const {
     if (!control_) return false;
-    IOleInPlaceActiveObject* active = nullptr;
-    if (FAILED(control_->QueryInterface(IID_IOleInPlaceActiveObject, reinterpret_cast<void**>(&active))) ||
-        !active)
+    CComPtr<IOleInPlaceActiveObject> active;
+    if (FAILED(control_->QueryInterface(IID_IOleInPlaceActiveObject, active.ReceiveVoid())) || !active)
         return false;
-    const HRESULT hr = active->TranslateAccelerator(message);
-    active->Release();
-    return hr == S_OK;
+    return active->TranslateAccelerator(message) == S_OK;
 }
 
 CEventSink::CEventSink(IControlEventHandler* handler, UINT controlId, REFIID eventsId)
@@ -129,19 +120,15 @@ CEventSink::~CEventSink() { Unadvise(); }
 bool CEventSink::Advise(IUnknown* control) {
     Unadvise();
     if (!control) return false;
-    IConnectionPointContainer* container = nullptr;
-    if (FAILED(control->QueryInterface(IID_IConnectionPointContainer, reinterpret_cast<void**>(&container))) ||
-        !container)
+    CComPtr<IConnectionPointContainer> container;
+    if (FAILED(control->QueryInterface(IID_IConnectionPointContainer, container.ReceiveVoid())) || !container)
         return false;
-    HRESULT hr = container->FindConnectionPoint(eventsId_, &point_);
-    container->Release();
-    if (FAILED(hr) || !point_) {
-        point_ = nullptr;
+    if (FAILED(container->FindConnectionPoint(eventsId_, point_.Receive())) || !point_) {
+        point_.Detach();  // what a failed call left in the slot holds no reference
         return false;
     }
     if (FAILED(point_->Advise(static_cast<IDispatch*>(this), &cookie_))) {
-        point_->Release();
-        point_ = nullptr;
+        point_.Reset();
         return false;
     }
     return true;
@@ -150,8 +137,7 @@ bool CEventSink::Advise(IUnknown* control) {
 void CEventSink::Unadvise() {
     if (!point_) return;
     point_->Unadvise(cookie_);
-    point_->Release();
-    point_ = nullptr;
+    point_.Reset();
     cookie_ = 0;
 }
 

@@ -8,6 +8,7 @@
 #include <oaidl.h>
 #include <ocidl.h>
 
+#include "framework/handles.h"
 #include "framework/window.h"
 
 // A failed dispatch call. Callers that may meet a failing control catch it.
@@ -30,7 +31,7 @@ public:
     BOOL CreateControl(REFCLSID classId, const wchar_t* windowName, DWORD style, const RECT& rect,
                        CWnd* parent, UINT id);
     // The control's IUnknown, not AddRef'ed; null without a control.
-    IUnknown* GetControlUnknown() const { return control_; }
+    IUnknown* GetControlUnknown() const { return control_.get(); }
 
     // Calls a dispatch member. `arguments` are in call order; `result` (may be null)
     // receives the answer converted to `resultType` (VT_EMPTY: none). Throws
@@ -49,7 +50,7 @@ protected:
 private:
     void ReleaseControl();
 
-    IUnknown* control_ = nullptr;
+    CComPtr<IUnknown> control_;
 };
 
 // Receives a control's events by dispatch id.
@@ -86,7 +87,7 @@ private:
     IControlEventHandler* handler_;
     UINT controlId_;
     IID eventsId_;
-    IConnectionPoint* point_ = nullptr;
+    CComPtr<IConnectionPoint> point_;
     DWORD cookie_ = 0;
     ULONG references_ = 1;
 };

@@ -10,6 +10,7 @@
 #include "app/system_integration.h"
 #include "flash/flash_dialog.h"
 #include "framework/escaped_exception.h"
+#include "framework/handles.h"
 #include "framework/paths.h"
 #include "game/game_dialog.h"
 #include "login/launcher_dialog.h"
@@ -326,17 +327,7 @@ int LauncherApp::ExitInstance() {
 
 void LauncherApp::RunUpdateBatch() {
     // Quoted, so that a cache directory with spaces starts the batch and nothing else.
-    std::wstring commandLine = L"\"" + cacheDirectory_ + kUpdateBatchName + L"\"";
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESHOWWINDOW;
-    startup.wShowWindow = SW_HIDE;
-    PROCESS_INFORMATION process = {};
-    if (CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, IDLE_PRIORITY_CLASS,
-                       nullptr, nullptr, &startup, &process)) {
-        CloseHandle(process.hThread);
-        CloseHandle(process.hProcess);
-    }
+    StartDetached(nullptr, L"\"" + cacheDirectory_ + kUpdateBatchName + L"\"", IDLE_PRIORITY_CLASS, SW_HIDE);
 }
 
 // Operators and tests can ask start-up to say what it decided without opening a window
@@ -356,10 +347,9 @@ bool LauncherApp::WriteStartupReport(const FirstWindowChoice& choice) const {
     report += "\ntitle=";
     report += config_.settings().title;
     report += "\n";
-    HANDLE file = CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return true;
+    CHandle file(CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.valid()) return true;
     DWORD written = 0;
-    WriteFile(file, report.data(), static_cast<DWORD>(report.size()), &written, nullptr);
-    CloseHandle(file);
+    WriteFile(file.get(), report.data(), static_cast<DWORD>(report.size()), &written, nullptr);
     return true;
 }

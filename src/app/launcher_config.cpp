@@ -51,10 +51,8 @@ void LauncherConfig::ClosePackage() {
     package_ = nullptr;
     if (view_) UnmapViewOfFile(view_);
     view_ = nullptr;
-    if (mapping_) CloseHandle(mapping_);
-    mapping_ = nullptr;
-    if (file_ != INVALID_HANDLE_VALUE) CloseHandle(file_);
-    file_ = INVALID_HANDLE_VALUE;
+    mapping_.Reset();
+    file_.Reset();
 }
 
 bool LauncherConfig::OpenPackage() {
@@ -67,16 +65,16 @@ bool LauncherConfig::OpenPackage() {
 
 bool LauncherConfig::OpenPackageFile(const wchar_t* path) {
     ClosePackage();
-    file_ = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file_ == INVALID_HANDLE_VALUE) return false;
-    DWORD size = GetFileSize(file_, nullptr);
-    mapping_ = CreateFileMappingW(file_, nullptr, PAGE_READONLY, 0, 0, nullptr);
-    if (!mapping_) {
+    file_.Reset(CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    if (!file_.valid()) return false;
+    DWORD size = GetFileSize(file_.get(), nullptr);
+    mapping_.Reset(CreateFileMappingW(file_.get(), nullptr, PAGE_READONLY, 0, 0, nullptr));
+    if (!mapping_.valid()) {
         ShowFailure(L"CreateMapFile fail");
         ClosePackage();
         return false;
     }
-    view_ = static_cast<const uint8_t*>(MapViewOfFile(mapping_, FILE_MAP_READ, 0, 0, 0));
+    view_ = static_cast<const uint8_t*>(MapViewOfFile(mapping_.get(), FILE_MAP_READ, 0, 0, 0));
     if (!view_) {
         ClosePackage();
         return false;
@@ -171,19 +169,17 @@ IStream* LauncherConfig::OpenPackageStream(const char* entryName) {
 }
 
 bool LauncherConfig::LoadPackageImage(const char* entryName, CImage& image) {
-    IStream* stream = OpenPackageStream(entryName);
+    CComPtr<IStream> stream(OpenPackageStream(entryName));
     if (!stream) return false;
-    bool loaded = SUCCEEDED(image.Load(stream));
-    stream->Release();
-    return loaded;
+    return SUCCEEDED(image.Load(stream.get()));
 }
 
 bool LauncherConfig::LoadPackageBitmap(const char* entryName, Gdiplus::Bitmap** bitmap) {
     *bitmap = nullptr;
-    IStream* stream = OpenPackageStream(entryName);
+    CComPtr<IStream> stream(OpenPackageStream(entryName));
     if (!stream) return false;
-    Gdiplus::Bitmap* decoded = Gdiplus::Bitmap::FromStream(stream, FALSE);
-    stream->Release();
+    Gdiplus::Bitmap* decoded = Gdiplus::Bitmap::FromStream(stream.get(), FALSE);
+    stream.Reset();
     // An entry that is no picture fails here, so that no window is handed a broken skin.
     if (!decoded || decoded->GetLastStatus() != Gdiplus::Ok) {
         delete decoded;

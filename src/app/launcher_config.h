@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "app/config_text.h"
+#include "framework/handles.h"
 #include "zip/zip_reader.h"
 
 class CImage;
@@ -53,8 +54,8 @@ private:
     void ShowFailure(const wchar_t* text, const wchar_t* caption = L"启动失败") const;
 
     ZipHandle* package_ = nullptr;
-    HANDLE file_ = INVALID_HANDLE_VALUE;
-    HANDLE mapping_ = nullptr;
+    CHandle file_;
+    CHandle mapping_;
     const uint8_t* view_ = nullptr;
     MessageBoxFunction messageBox_ = MessageBoxW;
 };

@@ -7,24 +7,11 @@
 
 #include <string>
 
+#include "framework/handles.h"
+
 namespace {
 
 const wchar_t kError[] = L"Error";
-
-struct RegKey {
-    HKEY key = nullptr;
-    ~RegKey() {
-        if (key) RegCloseKey(key);
-    }
-};
-
-template <class T>
-struct ComPtr {
-    T* p = nullptr;
-    ~ComPtr() {
-        if (p) p->Release();
-    }
-};
 
 std::wstring FromAnsi(const char* text) {
     wchar_t wide[MAX_PATH] = L"";
@@ -50,15 +37,15 @@ DWORD BrowserEmulationValue(const wchar_t* versionText) {
 
 void ApplyBrowserEmulation(const wchar_t* exeName) {
     wchar_t version[25] = L"";
-    RegKey browser;
+    CRegKey browser;
     if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Internet Explorer", 0,
-                      KEY_ALL_ACCESS, &browser.key) != ERROR_SUCCESS) {
-        browser.key = nullptr;
+                      KEY_ALL_ACCESS, browser.Receive()) != ERROR_SUCCESS) {
+        browser.Release();  // what a failed open left in the slot is no key
         MessageBoxW(nullptr, L"无法判断IE版本信息", kError, MB_OK);
     } else {
         DWORD type = 0;
         DWORD bytes = sizeof version;
-        LONG read = RegQueryValueExW(browser.key, L"Version", nullptr, &type,
+        LONG read = RegQueryValueExW(browser.get(), L"Version", nullptr, &type,
                                      reinterpret_cast<BYTE*>(version), &bytes);
         // Only a terminated string that fits counts; anything else reads as empty. The
         // size is looked at only after a successful read: a value too long for the buffer
@@ -74,33 +61,32 @@ void ApplyBrowserEmulation(const wchar_t* exeName) {
 void SetFeatureControl(const wchar_t* feature, DWORD value, const wchar_t* valueName) {
     std::wstring path = L"Software\\Microsoft\\Internet Explorer\\Main\\FeatureControl\\";
     path += feature;
-    HKEY key = nullptr;
-    if (RegCreateKeyW(HKEY_CURRENT_USER, path.c_str(), &key) != ERROR_SUCCESS) {
+    CRegKey key;
+    if (RegCreateKeyW(HKEY_CURRENT_USER, path.c_str(), key.Receive()) != ERROR_SUCCESS) {
         MessageBoxW(nullptr, L"Failed to open registry!", kError, MB_OK);
         ExitProcess(static_cast<UINT>(-1));
     }
-    if (RegSetValueExW(key, valueName, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value),
+    if (RegSetValueExW(key.get(), valueName, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value),
                        sizeof value) != ERROR_SUCCESS) {
-        RegCloseKey(key);
+        key.Reset();
         MessageBoxW(nullptr, L"Write the registry failed!", kError, MB_OK);
         ExitProcess(static_cast<UINT>(-1));
     }
-    RegCloseKey(key);
 }
 
 bool ShortcutTarget(const char* shortcutPath, wchar_t* buffer, int size) {
-    ComPtr<IShellLinkW> link;
+    CComPtr<IShellLinkW> link;
     if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
-                                reinterpret_cast<void**>(&link.p))))
+                                link.ReceiveVoid())))
         return false;
-    ComPtr<IPersistFile> file;
-    HRESULT result = link.p->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file.p));
+    CComPtr<IPersistFile> file;
+    HRESULT result = link->QueryInterface(IID_IPersistFile, file.ReceiveVoid());
     if (FAILED(result)) return false;
     std::wstring path = FromAnsi(shortcutPath);
-    result = file.p->Load(path.c_str(), STGM_READ);
+    result = file->Load(path.c_str(), STGM_READ);
     if (FAILED(result)) return false;
     WIN32_FIND_DATAW found;
-    result = link.p->GetPath(buffer, size, &found, 0);
+    result = link->GetPath(buffer, size, &found, 0);
     return result == S_OK;
 }
 
@@ -125,14 +111,14 @@ bool ShortcutExists(const char* exePath, const char* desktopDir) {
 int CreateShortcut(const wchar_t* target, const wchar_t* shortcutPath, const wchar_t* iconPath) {
     if (FAILED(CoInitialize(nullptr))) return 0;
     {
-        ComPtr<IShellLinkW> link;
+        CComPtr<IShellLinkW> link;
         if (SUCCEEDED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER,
-                                       IID_IShellLinkW, reinterpret_cast<void**>(&link.p)))) {
-            link.p->SetPath(target);
-            if (iconPath) link.p->SetIconLocation(iconPath, 0);
-            ComPtr<IPersistFile> file;
-            if (SUCCEEDED(link.p->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file.p))))
-                file.p->Save(shortcutPath, FALSE);
+                                       IID_IShellLinkW, link.ReceiveVoid()))) {
+            link->SetPath(target);
+            if (iconPath) link->SetIconLocation(iconPath, 0);
+            CComPtr<IPersistFile> file;
+            if (SUCCEEDED(link->QueryInterface(IID_IPersistFile, file.ReceiveVoid())))
+                file->Save(shortcutPath, FALSE);
         }
     }
     CoUninitialize();

@@ -109,13 +109,12 @@ std::wstring CShockwaveFlash::CallFunction(const wchar_t* request) {
 bool LoadMovieFromStream(CShockwaveFlash& control, IStream* stream) {
     IUnknown* unknown = control.GetControlUnknown();
     if (!unknown || !stream) return false;
-    IPersistStreamInit* persist = nullptr;
-    if (FAILED(unknown->QueryInterface(IID_IPersistStreamInit, reinterpret_cast<void**>(&persist))) || !persist)
-        return false;
+    CComPtr<IPersistStreamInit> persist;
+    if (FAILED(unknown->QueryInterface(IID_IPersistStreamInit, persist.ReceiveVoid())) || !persist) return false;
     // The control reports nothing useful here: a movie it cannot parse simply shows nothing.
     persist->InitNew();
     persist->Load(stream);
-    persist->Release();
+    persist.Reset();
     try {
         control.Play();
     } catch (const CDispatchException&) {

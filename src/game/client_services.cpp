@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "framework/app.h"
+#include "framework/handles.h"
 #include "framework/text.h"
 
 // The page most players reach; LAUNCHER_IP_PAGE names another (tests, the demo).
@@ -29,39 +30,6 @@ const wchar_t kAutoStartArgument[] = L" /autorun";
 const size_t kMaxIpPageBytes = 64 * 1024;
 // The whole request, from opening the page to its last byte: the game window waits for it.
 const DWORD kIpPageDeadlineMs = 10000;
-
-class InternetHandle {
-public:
-    explicit InternetHandle(HINTERNET handle) : handle_(handle) {}
-    ~InternetHandle() {
-        if (handle_ != nullptr) {
-            InternetCloseHandle(handle_);
-        }
-    }
-    InternetHandle(const InternetHandle&) = delete;
-    InternetHandle& operator=(const InternetHandle&) = delete;
-    HINTERNET get() const { return handle_; }
-
-private:
-    HINTERNET handle_;
-};
-
-class RegistryKey {
-public:
-    RegistryKey() = default;
-    ~RegistryKey() {
-        if (key_ != nullptr) {
-            RegCloseKey(key_);
-        }
-    }
-    RegistryKey(const RegistryKey&) = delete;
-    RegistryKey& operator=(const RegistryKey&) = delete;
-    HKEY* receive() { return &key_; }
-    HKEY get() const { return key_; }
-
-private:
-    HKEY key_ = nullptr;
-};
 
 size_t LastSeparator(const std::wstring& path) {
     return path.find_last_of(L"\\/");
@@ -220,7 +188,7 @@ ClientInfo CClientServices::CollectClientInfo() const {
 
 int32_t CClientServices::GetExternalIp(std::string* address) const {
     const ULONGLONG deadline = GetTickCount64() + kIpPageDeadlineMs;
-    InternetHandle session(
+    CInternetHandle session(
         InternetOpenW(ProgramName(executablePath_).c_str(), INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
     if (session.get() == nullptr) {
         return kIpPageUnreachable;
@@ -229,7 +197,7 @@ int32_t CClientServices::GetExternalIp(std::string* address) const {
     // The address must be today's, never a cached page.
     const DWORD flags = INTERNET_FLAG_TRANSFER_ASCII | INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE |
                         INTERNET_FLAG_NO_UI;
-    InternetHandle page(InternetOpenUrlW(session.get(), ipPageAddress_.c_str(), nullptr, 0, flags, 1));
+    CInternetHandle page(InternetOpenUrlW(session.get(), ipPageAddress_.c_str(), nullptr, 0, flags, 1));
     if (page.get() == nullptr || !IsSuccessStatus(page.get())) {
         return kIpPageUnreachable;
     }
@@ -281,17 +249,7 @@ bool CClientServices::StartNewInstance() const {
     }
     // Quoted, so that a path with blanks is neither searched piece by piece nor read by the
     // new launcher as an argument (which would make it start as if from auto-start).
-    std::wstring commandLine = L"\"" + executablePath_ + L"\"";
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process = {};
-    if (!CreateProcessW(executablePath_.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                        &startup, &process)) {
-        return false;
-    }
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-    return true;
+    return StartDetached(executablePath_.c_str(), L"\"" + executablePath_ + L"\"", 0, SW_SHOWDEFAULT);
 }
 
 bool CClientServices::ConfigIniOfExecutable(std::wstring* path) const {
@@ -322,8 +280,8 @@ bool CClientServices::ToggleAutoStart(bool autoStart) const {
     }
     const std::wstring name = ProgramName(executablePath_);
     const bool on = !autoStart;
-    RegistryKey run;
-    if (RegCreateKeyExW(HKEY_CURRENT_USER, kRunKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, run.receive(), nullptr) ==
+    CRegKey run;
+    if (RegCreateKeyExW(HKEY_CURRENT_USER, kRunKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, run.Receive(), nullptr) ==
         ERROR_SUCCESS) {
         if (on) {
             RegSetValueExW(run.get(), name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()),

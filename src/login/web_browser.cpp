@@ -11,14 +11,6 @@ const IID kWebBrowser2Id = {0xD30C1661, 0xCDAF, 0x11D0, {0x8A, 0x3E, 0x00, 0xC0,
 const IID kDocHostUIHandlerId = {0xBD3F23C0, 0xD43E, 0x11CF, {0x89, 0x3B, 0x00, 0xAA, 0x00, 0xBD, 0xCE, 0x1A}};
 const IID kCustomDocId = {0x3050F3F0, 0x98B5, 0x11CF, {0xBB, 0x82, 0x00, 0xAA, 0x00, 0xBD, 0xCE, 0x0B}};
 
-template <typename Interface>
-void ReleaseAndClear(Interface*& pointer) {
-    if (pointer) {
-        pointer->Release();
-        pointer = nullptr;
-    }
-}
-
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -79,33 +71,25 @@ CWebUIController::~CWebUIController() { Connect(nullptr); }
 
 HRESULT CWebUIController::Connect(IWebBrowser2* browser) {
     if (browser_) {
-        IConnectionPointContainer* container = nullptr;
-        if (SUCCEEDED(browser_->QueryInterface(IID_IConnectionPointContainer,
-                                               reinterpret_cast<void**>(&container))) &&
+        CComPtr<IConnectionPointContainer> container;
+        if (SUCCEEDED(browser_->QueryInterface(IID_IConnectionPointContainer, container.ReceiveVoid())) &&
             container) {
-            IConnectionPoint* point = nullptr;
-            if (SUCCEEDED(container->FindConnectionPoint(kWebBrowserEventsId, &point)) && point) {
+            CComPtr<IConnectionPoint> point;
+            if (SUCCEEDED(container->FindConnectionPoint(kWebBrowserEventsId, point.Receive())) && point)
                 point->Unadvise(cookie_);
-                point->Release();
-            }
-            container->Release();
         }
         cookie_ = 0;
-        ReleaseAndClear(browser_);
+        browser_.Reset();
     }
     if (!browser) return S_OK;
-    browser_ = browser;
-    browser_->AddRef();
-    IConnectionPointContainer* container = nullptr;
-    HRESULT hr = browser_->QueryInterface(IID_IConnectionPointContainer, reinterpret_cast<void**>(&container));
+    browser_.Assign(browser);
+    CComPtr<IConnectionPointContainer> container;
+    HRESULT hr = browser_->QueryInterface(IID_IConnectionPointContainer, container.ReceiveVoid());
     if (FAILED(hr) || !container) return FAILED(hr) ? hr : E_NOINTERFACE;
-    IConnectionPoint* point = nullptr;
-    hr = container->FindConnectionPoint(kWebBrowserEventsId, &point);
-    container->Release();
+    CComPtr<IConnectionPoint> point;
+    hr = container->FindConnectionPoint(kWebBrowserEventsId, point.Receive());
     if (FAILED(hr) || !point) return FAILED(hr) ? hr : E_NOINTERFACE;
-    hr = point->Advise(static_cast<IDispatch*>(this), &cookie_);
-    point->Release();
-    return hr;
+    return point->Advise(static_cast<IDispatch*>(this), &cookie_);
 }
 
 STDMETHODIMP CWebUIController::QueryInterface(REFIID id, void** object) {
@@ -151,16 +135,13 @@ STDMETHODIMP CWebUIController::Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS*
 
 void CWebUIController::AttachToDocumentOf(IDispatch* browserOrFrame) {
     if (!browserOrFrame) return;
-    IWebBrowser2* browser = nullptr;
-    IDispatch* document = nullptr;
-    ICustomDoc* custom = nullptr;
-    if (SUCCEEDED(browserOrFrame->QueryInterface(kWebBrowser2Id, reinterpret_cast<void**>(&browser))) &&
-        browser && SUCCEEDED(browser->get_Document(&document)) && document &&
-        SUCCEEDED(document->QueryInterface(kCustomDocId, reinterpret_cast<void**>(&custom))) && custom)
+    CComPtr<IWebBrowser2> browser;
+    CComPtr<IDispatch> document;
+    CComPtr<ICustomDoc> custom;
+    if (SUCCEEDED(browserOrFrame->QueryInterface(kWebBrowser2Id, browser.ReceiveVoid())) && browser &&
+        SUCCEEDED(browser->get_Document(document.Receive())) && document &&
+        SUCCEEDED(document->QueryInterface(kCustomDocId, custom.ReceiveVoid())) && custom)
         custom->SetUIHandler(static_cast<IDocHostUIHandler*>(this));
-    ReleaseAndClear(custom);
-    ReleaseAndClear(document);
-    ReleaseAndClear(browser);
 }
 
 // The browser's own context menu never shows.
@@ -224,12 +205,10 @@ CWebBrowserEx::~CWebBrowserEx() {
 bool CWebBrowserEx::AttachUIController(bool scrollBarsAllowed) {
     IUnknown* control = GetControlUnknown();
     if (!control) return false;
-    IWebBrowser2* browser = nullptr;
-    if (FAILED(control->QueryInterface(kWebBrowser2Id, reinterpret_cast<void**>(&browser))) || !browser)
-        return false;
+    CComPtr<IWebBrowser2> browser;
+    if (FAILED(control->QueryInterface(kWebBrowser2Id, browser.ReceiveVoid())) || !browser) return false;
     controller_.HideBorder3D();
     if (!scrollBarsAllowed) controller_.HideScrollBars();
-    controller_.Connect(browser);
-    browser->Release();
+    controller_.Connect(browser.get());
     return true;
 }

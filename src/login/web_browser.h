@@ -83,7 +83,7 @@ private:
     void AttachToDocumentOf(IDispatch* browserOrFrame);
 
     LONG references_ = 0;
-    IWebBrowser2* browser_ = nullptr;
+    CComPtr<IWebBrowser2> browser_;
     DWORD cookie_ = 0;
     BOOL showBorder3D_ = TRUE;
     BOOL showScrollBars_ = TRUE;

@@ -8,6 +8,7 @@
 #include <memory>
 #include <new>
 
+#include "framework/handles.h"
 #include "framework/paths.h"
 #include "ravlib/lock.h"
 #include "ravlib/log.h"
@@ -144,12 +145,12 @@ struct CCurlHttpClient::Internals {
     volatile LONG stop = 0;
     volatile LONG transferRunning = 0;
     volatile LONG saveRunning = 0;
-    HANDLE transferStarted = nullptr;
-    HANDLE saveStarted = nullptr;
+    CHandle transferStarted;
+    CHandle saveStarted;
     // Set when responses are queued for saving, and to stop.
-    HANDLE saveWake = nullptr;
-    HANDLE transferThread = nullptr;
-    HANDLE saveThread = nullptr;
+    CHandle saveWake;
+    CHandle transferThread;
+    CHandle saveThread;
 
     Internals() = default;
     Internals(const Internals&) = delete;
@@ -164,8 +165,6 @@ struct CCurlHttpClient::Internals {
         for (CCurlHttpRequest* request : pending) delete request;
         for (CCurlHttpResponse* response : finished) delete response;
         for (CCurlHttpResponse* response : saveQueue) delete response;
-        for (HANDLE handle : {transferStarted, saveStarted, saveWake, transferThread, saveThread})
-            if (handle) CloseHandle(handle);
         if (globalInit) curl_global_cleanup();
     }
 };
@@ -293,19 +292,19 @@ bool CCurlHttpClient::ResetHandle(void* handle) {
 
 bool CCurlHttpClient::StartWorkers() {
     CAutoLock guard(&InstanceLock());
-    if (in_->transferStarted || in_->saveStarted) return false;
-    in_->transferStarted = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    in_->saveStarted = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    in_->saveWake = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-    if (!in_->transferStarted || !in_->saveStarted || !in_->saveWake) return false;
+    if (in_->transferStarted.valid() || in_->saveStarted.valid()) return false;
+    in_->transferStarted.Reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    in_->saveStarted.Reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    in_->saveWake.Reset(CreateEventW(nullptr, FALSE, FALSE, nullptr));
+    if (!in_->transferStarted.valid() || !in_->saveStarted.valid() || !in_->saveWake.valid()) return false;
     InterlockedExchange(&in_->stop, 0);
-    in_->transferThread = CreateThread(nullptr, 0, TransferThread, this, 0, nullptr);
-    in_->saveThread = CreateThread(nullptr, 0, SaveThread, this, 0, nullptr);
-    if (in_->transferThread) WaitForSingleObject(in_->transferStarted, kWorkerWaitMs);
-    if (in_->saveThread) WaitForSingleObject(in_->saveStarted, kWorkerWaitMs);
-    ResetEvent(in_->transferStarted);
-    ResetEvent(in_->saveStarted);
-    return in_->transferThread && in_->saveThread;
+    in_->transferThread.Reset(CreateThread(nullptr, 0, TransferThread, this, 0, nullptr));
+    in_->saveThread.Reset(CreateThread(nullptr, 0, SaveThread, this, 0, nullptr));
+    if (in_->transferThread.valid()) WaitForSingleObject(in_->transferStarted.get(), kWorkerWaitMs);
+    if (in_->saveThread.valid()) WaitForSingleObject(in_->saveStarted.get(), kWorkerWaitMs);
+    ResetEvent(in_->transferStarted.get());
+    ResetEvent(in_->saveStarted.get());
+    return in_->transferThread.valid() && in_->saveThread.valid();
 }
 
 int32_t CCurlHttpClient::AddRequest(CCurlHttpRequest* request) {
@@ -336,7 +335,7 @@ DWORD WINAPI CCurlHttpClient::SaveThread(void* self) {
 
 void CCurlHttpClient::RunTransfers() {
     if (InterlockedCompareExchange(&in_->transferRunning, 1, 0) != 0) return;
-    SetEvent(in_->transferStarted);
+    SetEvent(in_->transferStarted.get());
     while (!Stopping()) {
         AdmitRequests();
         WaitForSockets();
@@ -346,7 +345,7 @@ void CCurlHttpClient::RunTransfers() {
         }
     }
     InterlockedCompareExchange(&in_->transferRunning, 0, 1);
-    SetEvent(in_->transferStarted);
+    SetEvent(in_->transferStarted.get());
 }
 
 void CCurlHttpClient::WaitForSockets() {
@@ -504,14 +503,14 @@ void CCurlHttpClient::DispatchResponses() {
             delete response;
         }
     }
-    if (queued && in_->saveWake) SetEvent(in_->saveWake);
+    if (queued && in_->saveWake.valid()) SetEvent(in_->saveWake.get());
     uint64_t elapsed = ravlib::GetTickMs() - start;
     if (elapsed > 1) ravlib::LogMessage(ravlib::kLogInfo, L"time response=%d", static_cast<int>(elapsed));
 }
 
 void CCurlHttpClient::RunSaves() {
     if (InterlockedCompareExchange(&in_->saveRunning, 1, 0) != 0) return;
-    SetEvent(in_->saveStarted);
+    SetEvent(in_->saveStarted.get());
     for (;;) {
         bool stopping = Stopping();
         std::vector<CCurlHttpResponse*> work;
@@ -525,10 +524,10 @@ void CCurlHttpClient::RunSaves() {
         }
         // What was queued before the stop is still written.
         if (stopping) break;
-        if (work.empty()) WaitForSingleObject(in_->saveWake, kWorkerWaitMs);
+        if (work.empty()) WaitForSingleObject(in_->saveWake.get(), kWorkerWaitMs);
     }
     InterlockedCompareExchange(&in_->saveRunning, 0, 1);
-    SetEvent(in_->saveStarted);
+    SetEvent(in_->saveStarted.get());
 }
 
 void CCurlHttpClient::SaveResponse(CCurlHttpResponse* response) {
@@ -559,10 +558,10 @@ void CCurlHttpClient::SaveResponse(CCurlHttpResponse* response) {
 
 bool CCurlHttpClient::StopWorkers() {
     InterlockedExchange(&in_->stop, 1);
-    if (in_->saveWake) SetEvent(in_->saveWake);
+    if (in_->saveWake.valid()) SetEvent(in_->saveWake.get());
     curl_multi_wakeup(in_->multi);
     bool ended = true;
-    for (HANDLE thread : {in_->saveThread, in_->transferThread}) {
+    for (HANDLE thread : {in_->saveThread.get(), in_->transferThread.get()}) {
         if (thread && WaitForSingleObject(thread, kWorkerWaitMs) != WAIT_OBJECT_0) ended = false;
     }
     return ended;

@@ -6,6 +6,7 @@
 
 #include "framework/app.h"
 #include "framework/bitmap.h"
+#include "framework/handles.h"
 #include "framework/paths.h"
 #include "framework/text.h"
 #include "ravlib/log.h"
@@ -466,17 +467,9 @@ bool UpdateDlg::OnCommand(WORD id, WORD code, HWND) {
 }
 
 void UpdateDlg::StartNewLauncher() {
-    char path[MAX_PATH] = "";
-    DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
+    wchar_t path[MAX_PATH] = L"";
+    DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
     if (length == 0 || length >= MAX_PATH) return;
     // Quoted, so that a path with spaces starts this program and no other.
-    std::string commandLine = std::string("\"") + path + "\"";
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process = {};
-    if (CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                       &process)) {
-        CloseHandle(process.hThread);
-        CloseHandle(process.hProcess);
-    }
+    StartDetached(nullptr, std::wstring(L"\"") + path + L"\"", 0, SW_SHOWDEFAULT);
 }

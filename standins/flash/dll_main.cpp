@@ -8,6 +8,7 @@
 
 #include <string>
 
+#include "framework/handles.h"
 #include "standins/flash/flash_standin.h"
 #include "standins/flash/module.h"
 
@@ -17,34 +18,27 @@ const wchar_t kClassesPrefix[] = L"Software\\Classes\\CLSID\\";
 
 class RegKey {
 public:
-    RegKey() = default;
-    ~RegKey() {
-        if (key_) RegCloseKey(key_);
-    }
-    RegKey(const RegKey&) = delete;
-    RegKey& operator=(const RegKey&) = delete;
-
     LSTATUS Create(HKEY parent, const wchar_t* name) {
-        return RegCreateKeyExW(parent, name, 0, nullptr, 0, KEY_READ | KEY_WRITE, nullptr, &key_, nullptr);
+        return RegCreateKeyExW(parent, name, 0, nullptr, 0, KEY_READ | KEY_WRITE, nullptr, key_.Receive(), nullptr);
     }
-    LSTATUS Open(HKEY parent, const wchar_t* name) { return RegOpenKeyExW(parent, name, 0, KEY_READ, &key_); }
+    LSTATUS Open(HKEY parent, const wchar_t* name) { return RegOpenKeyExW(parent, name, 0, KEY_READ, key_.Receive()); }
     LSTATUS SetText(const wchar_t* name, const std::wstring& value) {
-        return RegSetValueExW(key_, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+        return RegSetValueExW(key_.get(), name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
                               static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
     }
     std::wstring Text(const wchar_t* name) const {
         wchar_t value[MAX_PATH * 4] = L"";
         DWORD size = sizeof value - sizeof(wchar_t);
         DWORD type = 0;
-        if (RegQueryValueExW(key_, name, nullptr, &type, reinterpret_cast<BYTE*>(value), &size) != ERROR_SUCCESS ||
+        if (RegQueryValueExW(key_.get(), name, nullptr, &type, reinterpret_cast<BYTE*>(value), &size) != ERROR_SUCCESS ||
             type != REG_SZ)
             return std::wstring();
         return value;
     }
-    HKEY get() const { return key_; }
+    HKEY get() const { return key_.get(); }
 
 private:
-    HKEY key_ = nullptr;
+    CRegKey key_;
 };
 
 // `prefix` + the class id in braces.

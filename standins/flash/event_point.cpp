@@ -7,7 +7,7 @@ FlashEventPoint::FlashEventPoint(IConnectionPointContainer* owner, REFIID events
     : owner_(owner), eventsId_(eventsId) {}
 
 size_t FlashEventPoint::Fire(DISPID id, const VARIANT* arguments, UINT count) {
-    std::vector<ComRef<IDispatch>> called;
+    std::vector<CComPtr<IDispatch>> called;
     std::vector<VARIANT> reversed;
     try {
         for (const Sink& sink : sinks_) called.push_back(sink.dispatch);
@@ -17,7 +17,7 @@ size_t FlashEventPoint::Fire(DISPID id, const VARIANT* arguments, UINT count) {
         return 0;
     }
     std::reverse(reversed.begin(), reversed.end());
-    for (const ComRef<IDispatch>& sink : called) {
+    for (const CComPtr<IDispatch>& sink : called) {
         DISPPARAMS parameters = {reversed.empty() ? nullptr : reversed.data(), nullptr, count, 0};
         VARIANT result;
         VariantInit(&result);
@@ -58,7 +58,7 @@ STDMETHODIMP FlashEventPoint::Advise(IUnknown* sink, DWORD* cookie) {
     if (!cookie) return E_POINTER;
     *cookie = 0;
     if (!sink) return E_POINTER;
-    ComRef<IDispatch> dispatch;
+    CComPtr<IDispatch> dispatch;
     if (FAILED(sink->QueryInterface(eventsId_, dispatch.ReceiveVoid())) &&
         FAILED(sink->QueryInterface(IID_IDispatch, dispatch.ReceiveVoid())))
         return CONNECT_E_CANNOTCONNECT;
@@ -77,7 +77,7 @@ STDMETHODIMP FlashEventPoint::Unadvise(DWORD cookie) {
     auto found = std::find_if(sinks_.begin(), sinks_.end(), [cookie](const Sink& sink) { return sink.cookie == cookie; });
     if (found == sinks_.end()) return CONNECT_E_NOCONNECTION;
     // The sink's release may call back into the control: take it out of the list first.
-    ComRef<IDispatch> released = found->dispatch;
+    CComPtr<IDispatch> released = found->dispatch;
     sinks_.erase(found);
     return S_OK;
 }

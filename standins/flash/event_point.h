@@ -8,7 +8,7 @@
 
 #include <vector>
 
-#include "standins/flash/com_ref.h"
+#include "framework/handles.h"
 
 class FlashEventPoint : public IConnectionPoint {
 public:
@@ -33,7 +33,7 @@ public:
 private:
     struct Sink {
         DWORD cookie;
-        ComRef<IDispatch> dispatch;
+        CComPtr<IDispatch> dispatch;
     };
 
     IConnectionPointContainer* owner_;

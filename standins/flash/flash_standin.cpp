@@ -256,7 +256,7 @@ HRESULT FlashStandin::ActivateInPlace(IOleClientSite* activeSite, HWND parent, L
     }
     IOleClientSite* site = site_ ? site_.get() : activeSite;
     if (!site) return E_UNEXPECTED;
-    ComRef<IOleInPlaceSite> inPlaceSite;
+    CComPtr<IOleInPlaceSite> inPlaceSite;
     HRESULT hr = site->QueryInterface(IID_IOleInPlaceSite, inPlaceSite.ReceiveVoid());
     if (FAILED(hr) || !inPlaceSite) return FAILED(hr) ? hr : E_NOINTERFACE;
     if (inPlaceSite->CanInPlaceActivate() != S_OK) return E_FAIL;
@@ -267,8 +267,8 @@ HRESULT FlashStandin::ActivateInPlace(IOleClientSite* activeSite, HWND parent, L
     RECT clip = {};
     OLEINPLACEFRAMEINFO frameInfo = {};
     frameInfo.cb = sizeof frameInfo;
-    ComRef<IOleInPlaceFrame> frame;
-    ComRef<IOleInPlaceUIWindow> document;
+    CComPtr<IOleInPlaceFrame> frame;
+    CComPtr<IOleInPlaceUIWindow> document;
     hr = inPlaceSite->GetWindowContext(frame.Receive(), document.Receive(), &rect, &clip, &frameInfo);
     if (FAILED(hr)) {
         if (!position) return hr;
@@ -297,7 +297,7 @@ STDMETHODIMP FlashStandin::ContextSensitiveHelp(BOOL) { return E_NOTIMPL; }
 
 STDMETHODIMP FlashStandin::InPlaceDeactivate() {
     view_.Destroy();
-    ComRef<IOleInPlaceSite> site(inPlaceSite_.Detach());
+    CComPtr<IOleInPlaceSite> site(inPlaceSite_.Detach());
     if (site) site->OnInPlaceDeactivate();
     return S_OK;
 }

@@ -23,7 +23,7 @@
 #include <string>
 #include <vector>
 
-#include "standins/flash/com_ref.h"
+#include "framework/handles.h"
 #include "standins/flash/event_point.h"
 #include "standins/flash/flash_view.h"
 #include "standins/flash/movie_script.h"
@@ -197,8 +197,8 @@ private:
     void ShowText();
 
     LONG references_ = 1;
-    ComRef<IOleClientSite> site_;
-    ComRef<IOleInPlaceSite> inPlaceSite_;  // held while in-place active
+    CComPtr<IOleClientSite> site_;
+    CComPtr<IOleInPlaceSite> inPlaceSite_;  // held while in-place active
     FlashStandinView view_;
     SIZEL extent_ = {};  // HIMETRIC
     FlashEventPoint events_;

@@ -198,7 +198,7 @@ struct Variant {
 
 HRESULT Call(IUnknown* control, DISPID id, VARIANT* arguments, UINT count, VARIANT* result,
              EXCEPINFO* exception = nullptr, WORD flags = DISPATCH_METHOD) {
-    ComRef<IDispatch> dispatch;
+    CComPtr<IDispatch> dispatch;
     HRESULT hr = control->QueryInterface(IID_IDispatch, dispatch.ReceiveVoid());
     if (FAILED(hr)) return hr;
     DISPPARAMS parameters = {arguments, nullptr, count, 0};
@@ -262,9 +262,9 @@ private:
     Answers answers_;
 };
 
-ComRef<IConnectionPoint> EventPoint(IUnknown* control) {
-    ComRef<IConnectionPointContainer> container;
-    ComRef<IConnectionPoint> point;
+CComPtr<IConnectionPoint> EventPoint(IUnknown* control) {
+    CComPtr<IConnectionPointContainer> container;
+    CComPtr<IConnectionPoint> point;
     EXPECT_EQ(S_OK, control->QueryInterface(IID_IConnectionPointContainer, container.ReceiveVoid()));
     if (container) {
         EXPECT_EQ(S_OK, container->FindConnectionPoint(FlashStandin::kEventsId, point.Receive()));
@@ -318,7 +318,7 @@ void PumpMessages() {
 // dialogs make their control windows.
 struct HostWindow {
     HWND host = nullptr;
-    ComRef<IUnknown> control;
+    CComPtr<IUnknown> control;
 
     bool Create() {
         AtlAxGetControlFunction getControl = AtlHost();
@@ -355,7 +355,7 @@ protected:
     IUnknown* control() const { return window_->control.get(); }
 
     HRESULT Load(TestStream* stream) {
-        ComRef<IPersistStreamInit> persist;
+        CComPtr<IPersistStreamInit> persist;
         HRESULT hr = control()->QueryInterface(IID_IPersistStreamInit, persist.ReceiveVoid());
         if (FAILED(hr)) return hr;
         hr = persist->InitNew();
@@ -521,7 +521,7 @@ TEST_F(HostedStandinTest, DispatchMembersAnswerAndAreRecordedInOrder) {
 }
 
 TEST_F(HostedStandinTest, NamesOfTheMembersGiveTheirIds) {
-    ComRef<IDispatch> dispatch;
+    CComPtr<IDispatch> dispatch;
     ASSERT_EQ(S_OK, control()->QueryInterface(IID_IDispatch, dispatch.ReceiveVoid()));
     const struct {
         const wchar_t* name;
@@ -602,7 +602,7 @@ TEST_F(HostedStandinTest, MalformedDispatchCallsAreRefusedAndNotRecorded) {
 }
 
 TEST_F(HostedStandinTest, EventsReachEveryAdvisedSinkInArgumentOrder) {
-    ComRef<IConnectionPoint> point = EventPoint(control());
+    CComPtr<IConnectionPoint> point = EventPoint(control());
     ASSERT_TRUE(point);
     RecordingSink events(RecordingSink::kEventsInterface);
     RecordingSink dispatchOnly(RecordingSink::kDispatchOnly);
@@ -635,16 +635,16 @@ TEST_F(HostedStandinTest, EventsReachEveryAdvisedSinkInArgumentOrder) {
     EXPECT_EQ(1u, events.references);
     EXPECT_EQ(1u, dispatchOnly.references);
 
-    ComRef<IConnectionPointContainer> container;
+    CComPtr<IConnectionPointContainer> container;
     ASSERT_EQ(S_OK, control()->QueryInterface(IID_IConnectionPointContainer, container.ReceiveVoid()));
-    ComRef<IConnectionPoint> other;
+    CComPtr<IConnectionPoint> other;
     EXPECT_EQ(CONNECT_E_NOCONNECTION, container->FindConnectionPoint(IID_IPropertyNotifySink, other.Receive()));
 }
 
 // A splash dialog ends inside the event: its sink unadvises, and the host window with
 // the control's last outside reference goes away, while the control is still firing.
 TEST_F(HostedStandinTest, ASinkMayUnadviseAndDropTheControlInsideAnEvent) {
-    ComRef<IConnectionPoint> point = EventPoint(control());
+    CComPtr<IConnectionPoint> point = EventPoint(control());
     ASSERT_TRUE(point);
     RecordingSink closing(RecordingSink::kEventsInterface);
     RecordingSink later(RecordingSink::kEventsInterface);
@@ -727,7 +727,7 @@ TEST(SwfHeader, FrameRatesAreShownWithUpToTwoPlaces) {
     for (const Case& c : cases) {
         std::vector<uint8_t> movie = MakeMovie({false, 15, 0, 20, 0, 20, c.rate, 1, 0});
         TestStream stream(movie);
-        ComRef<IPersistStreamInit> persist;
+        CComPtr<IPersistStreamInit> persist;
         ASSERT_EQ(S_OK,
                   FlashStandinClassFactory()->CreateInstance(nullptr, IID_IPersistStreamInit, persist.ReceiveVoid()));
         ASSERT_EQ(S_OK, persist->Load(&stream));
@@ -804,7 +804,7 @@ TEST_F(StandinDllTest, RegistersForTheUserAndIsFoundByItsClassId) {
     EXPECT_EQ(L"Apartment", RegistryText(L"\\InprocServer32", L"ThreadingModel"));
 
     {
-        ComRef<IOleObject> object;
+        CComPtr<IOleObject> object;
         ASSERT_EQ(S_OK, CoCreateInstance(FlashStandin::kClassId, nullptr, CLSCTX_INPROC_SERVER, IID_IOleObject,
                                          object.ReceiveVoid()));
         // Made by the DLL, not by the copy linked into this program.
@@ -831,7 +831,7 @@ TEST_F(StandinDllTest, RegistersForTheUserAndIsFoundByItsClassId) {
     EXPECT_EQ(S_OK, unregisterServer_());
     EXPECT_EQ(L"<missing>", RegistryText(L"", nullptr));
     EXPECT_EQ(L"<missing>", RegistryText(L"", nullptr, HKEY_LOCAL_MACHINE));
-    ComRef<IUnknown> gone;
+    CComPtr<IUnknown> gone;
     EXPECT_EQ(REGDB_E_CLASSNOTREG,
               CoCreateInstance(FlashStandin::kClassId, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, gone.ReceiveVoid()));
 }
@@ -1085,7 +1085,7 @@ TEST_F(HostedStandinTest, AScriptedMovieTalksToTheLocalServerAndTheBridgeLikeThe
 
     RecordingSink sink(RecordingSink::kEventsInterface);
     DWORD cookie = 0;
-    ComRef<IConnectionPoint> point = EventPoint(control());
+    CComPtr<IConnectionPoint> point = EventPoint(control());
     ASSERT_EQ(S_OK, point->Advise(&sink, &cookie));
     DWORD eventThread = 0;
     int depth = 0;
@@ -1206,7 +1206,7 @@ TEST_F(HostedStandinTest, AScriptThatCannotReachTheServerReportsItAndStillEndsTh
     ASSERT_EQ(S_OK, Load(&stream));
     RecordingSink sink(RecordingSink::kEventsInterface);
     DWORD cookie = 0;
-    ComRef<IConnectionPoint> point = EventPoint(control());
+    CComPtr<IConnectionPoint> point = EventPoint(control());
     ASSERT_EQ(S_OK, point->Advise(&sink, &cookie));
     std::wstring init = L"<invoke name=\"_InitGameParams\"><arguments><string>connectPort=" +
                         std::to_wstring(ntohs(address.sin_port)) + L"</string></arguments></invoke>";
