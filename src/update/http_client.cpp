@@ -36,6 +36,28 @@ CCSLock& InstanceLock() {
 
 CCurlHttpClient* g_instance = nullptr;
 
+// The listeners outlive any one client, so that a window or a server can stop listening
+// whether or not the client it listened to still exists.
+struct ResponseListener {
+    HttpResponseListener notify;
+    void* user;
+};
+
+CCSLock& ListenersLock() {
+    static CCSLock lock;
+    return lock;
+}
+
+ResponseListener g_listeners[CCurlHttpClient::kListenerCount] = {};
+
+// Called after a response was queued; the listeners run under the lock, so that one being
+// removed is not running afterwards.
+void TellListeners() {
+    CAutoLock guard(&ListenersLock());
+    for (const ResponseListener& listener : g_listeners)
+        if (listener.notify) listener.notify(listener.user);
+}
+
 bool Interlocked(volatile LONG* flag) { return InterlockedCompareExchange(flag, 0, 0) != 0; }
 
 }  // namespace
@@ -321,6 +343,23 @@ int32_t CCurlHttpClient::AddRequest(CCurlHttpRequest* request) {
     return 0;
 }
 
+bool CCurlHttpClient::AddResponseListener(HttpResponseListener listener, void* user) {
+    if (!listener) return false;
+    CAutoLock guard(&ListenersLock());
+    for (ResponseListener& slot : g_listeners) {
+        if (slot.notify) continue;
+        slot = ResponseListener{listener, user};
+        return true;
+    }
+    return false;
+}
+
+void CCurlHttpClient::RemoveResponseListener(HttpResponseListener listener, void* user) {
+    CAutoLock guard(&ListenersLock());
+    for (ResponseListener& slot : g_listeners)
+        if (slot.notify == listener && slot.user == user) slot = ResponseListener{nullptr, nullptr};
+}
+
 bool CCurlHttpClient::Stopping() { return Interlocked(&in_->stop); }
 
 DWORD WINAPI CCurlHttpClient::TransferThread(void* self) {
@@ -461,8 +500,11 @@ void CCurlHttpClient::QueueFinished(CCurlHttpResponse* response) {
         delete response;
         return;
     }
-    CAutoLock guard(&in_->finishedLock);
-    in_->finished.push_back(response);
+    {
+        CAutoLock guard(&in_->finishedLock);
+        in_->finished.push_back(response);
+    }
+    TellListeners();
 }
 
 void CCurlHttpClient::DispatchResponses() {

@@ -25,6 +25,10 @@ class CCurlHttpClient;
 // Called with the user pointer of the request and its response. Neither may be kept.
 typedef void (*HttpResponseCallback)(void* user, CCurlHttpResponse* response);
 
+// Told that a response waits for DispatchResponses, on the thread that queued it: it may
+// only wake the thread that dispatches (post a message, signal an event).
+typedef void (*HttpResponseListener)(void* user);
+
 // The libcurl progress function (curl_progress_callback); used by POST only.
 typedef int (*HttpProgressCallback)(void* clientp, double dltotal, double dlnow, double ultotal,
                                     double ulnow);
@@ -126,6 +130,7 @@ private:
 class CCurlHttpClient {
 public:
     enum { kHandleCount = 10, kConnectTimeoutSeconds = 20, kTotalTimeoutSeconds = 30, kStallSeconds = 40 };
+    enum { kListenerCount = 4 };
 
     // The client, created on first call; null when libcurl could not be prepared.
     static CCurlHttpClient* GetInstance();
@@ -141,6 +146,12 @@ public:
 
     // A GET started from now on fails when no byte arrives for this many seconds.
     void SetStallSeconds(int32_t seconds) { InterlockedExchange(&stallSeconds_, seconds); }
+
+    // listener(user) is called each time any client of the process queues a response for
+    // DispatchResponses, until it is removed; once RemoveResponseListener has returned it
+    // runs no more. False when kListenerCount listeners are in place already.
+    static bool AddResponseListener(HttpResponseListener listener, void* user);
+    static void RemoveResponseListener(HttpResponseListener listener, void* user);
 
     // Delivers every finished response to its callback on the calling thread, then hands
     // successful bodies that are to be saved to the save thread and destroys the rest.

@@ -91,6 +91,7 @@ BOOL UpdateDlg::OnInitDialog() {
     // The object may be shown again: nothing of an earlier preparation counts as ready.
     frameReady_ = false;
     dictReady_ = false;
+    for (uint64_t& tick : attemptTick_) tick = 0;
     if (font_) DeleteObject(font_);
     LOGFONTW logFont = {};
     GetObjectW(GetStockObject(DEFAULT_GUI_FONT), sizeof logFont, &logFont);
@@ -123,6 +124,8 @@ BOOL UpdateDlg::OnInitDialog() {
     if (!CreateProgress(style)) return FALSE;
     if (!CreateRestartButton()) return FALSE;
 
+    // Answers are taken as they arrive; the timer only catches one whose wake-up was lost.
+    listening_ = CCurlHttpClient::AddResponseListener(OnAnswersQueued, m_hWnd);
     StartServerAndFetchGamePage();
     SetUpdateActive(true);
     SetTimer(kDispatchTimer, 1000);
@@ -176,7 +179,38 @@ void UpdateDlg::StartServerAndFetchGamePage() {
         return;
     }
     pageAddress_ = AppendPortParameters(pageAddress_, port);
-    host_.SendRequest(kDownloadGamePage, pageAddress_.c_str());
+    Request(kDownloadGamePage, pageAddress_.c_str());
+}
+
+void UpdateDlg::Request(uint32_t kind, const char* address) {
+    host_.SendRequest(kind, address);
+    attemptTick_[kind] = GetTickCount64();
+}
+
+void UpdateDlg::Retry(uint32_t kind, const char* address) {
+    const uint64_t due = attemptTick_[kind] + kRetryPauseMs;
+    const uint64_t now = GetTickCount64();
+    if (now >= due) {
+        Request(kind, address);
+        return;
+    }
+    retryAddress_[kind] = address;
+    SetTimer(kRetryTimer + kind, static_cast<UINT>(due - now));
+}
+
+void UpdateDlg::OnAnswersQueued(void* window) {
+    ::PostMessageW(static_cast<HWND>(window), kAnswersQueuedMessage, 0, 0);
+}
+
+void UpdateDlg::StopListening() {
+    if (!listening_) return;
+    listening_ = false;
+    CCurlHttpClient::RemoveResponseListener(OnAnswersQueued, m_hWnd);
+}
+
+void UpdateDlg::DispatchAnswers() {
+    if (CCurlHttpClient* http = CCurlHttpClient::GetInstance()) http->DispatchResponses();
+    if (m_hWnd) CheckReady();
 }
 
 void UpdateDlg::OnDownload(uint32_t kind, bool success, const uint8_t* body, size_t length,
@@ -214,7 +248,7 @@ void UpdateDlg::OnGamePage(bool ok, const uint8_t* body, size_t length, const ch
     if (verdict == kGamePageUnreadable) {
         SetTip(TipMode::Retry, false, kDownloadGamePage);
         progress_.SetPos(250);
-        host_.SendRequest(kDownloadGamePage, address);
+        Retry(kDownloadGamePage, address);
         return;
     }
     if (verdict == kGamePageParamError) {
@@ -228,14 +262,14 @@ void UpdateDlg::OnGamePage(bool ok, const uint8_t* body, size_t length, const ch
     if (hashKeyAddress.empty() || hashKeyAddress.back() != '/') hashKeyAddress += '/';
     hashKeyAddress += host_.config().settings().hashkey;
     hashKeyAddress += "?" + Tick();
-    host_.SendRequest(kDownloadHashKey, hashKeyAddress.c_str());
+    Request(kDownloadHashKey, hashKeyAddress.c_str());
 }
 
 void UpdateDlg::OnHashKey(bool ok, const uint8_t* body, size_t length, const char* address) {
     if (!ok) {
         SetTip(TipMode::Retry, false, kDownloadHashKey);
         progress_.SetPos(500);
-        host_.SendRequest(kDownloadHashKey, address);
+        Retry(kDownloadHashKey, address);
         return;
     }
     int64_t frameValue = 0;
@@ -261,7 +295,7 @@ void UpdateDlg::CheckResources(int64_t frameValue, int64_t dictionaryValue) {
         progress_.StepIt();
     } else {
         std::string address = host_.cdnAddress() + settings.hashdictzip + "?" + tick;
-        host_.SendRequest(kDownloadDictionaryArchive, address.c_str());
+        Request(kDownloadDictionaryArchive, address.c_str());
     }
 
     if (IsCurrent(CachePath(settings.swf), frameValue)) {
@@ -270,7 +304,7 @@ void UpdateDlg::CheckResources(int64_t frameValue, int64_t dictionaryValue) {
         progress_.StepIt();
     } else {
         std::string address = host_.cdnAddress() + settings.swf + "?" + tick;
-        host_.SendRequest(kDownloadGameFrame, address.c_str());
+        Request(kDownloadGameFrame, address.c_str());
     }
     ravlib::LogMessage(ravlib::kLogInfo, L"launch: check values compared (dictionary %hs, frame %hs)",
                        dictReady_ ? "current" : "fetched", frameReady_ ? "current" : "fetched");
@@ -282,7 +316,7 @@ void UpdateDlg::OnDictionaryArchive(bool ok, const uint8_t* body, size_t length,
     if (!ok) {
         SetTip(TipMode::Retry, false, kDownloadDictionaryArchive);
         progress_.SetPos(500);
-        host_.SendRequest(kDownloadDictionaryArchive, address);
+        Retry(kDownloadDictionaryArchive, address);
         return;
     }
     dictReady_ = StoreDictionary(body, length);
@@ -292,7 +326,7 @@ void UpdateDlg::OnGameFrame(bool ok, const uint8_t* body, size_t length, const c
     if (!ok) {
         SetTip(TipMode::Retry, false, kDownloadGameFrame);
         progress_.SetPos(750);
-        host_.SendRequest(kDownloadGameFrame, address);
+        Retry(kDownloadGameFrame, address);
         return;
     }
     frameReady_ = StoreGameFrame(body, length);
@@ -362,6 +396,7 @@ void UpdateDlg::SetTip(TipMode mode, bool ok, int step, const char* address) {
 void UpdateDlg::CheckReady() {
     if (!frameReady_ || !dictReady_) return;
     KillTimer(kDispatchTimer);
+    StopListening();
     // From here on answers may arrive on the server's thread: the dialog takes none.
     SetUpdateActive(false);
     PrepareServer();
@@ -413,16 +448,28 @@ LRESULT UpdateDlg::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_PAINT:
         Paint();
         return 0;
+    case kAnswersQueuedMessage:
+        if (listening_) DispatchAnswers();
+        return 0;
     case WM_TIMER:
         if (wParam == kDispatchTimer) {
-            if (CCurlHttpClient* http = CCurlHttpClient::GetInstance()) http->DispatchResponses();
-            if (m_hWnd) CheckReady();
+            DispatchAnswers();
+            return 0;
+        }
+        if (wParam > kRetryTimer && wParam <= kRetryTimer + kDownloadGameFrame) {
+            const uint32_t kind = static_cast<uint32_t>(wParam - kRetryTimer);
+            KillTimer(wParam);
+            // Retry looks at the clock again: a timer may end a little early.
+            const std::string address = retryAddress_[kind];
+            if (IsUpdateActive()) Retry(kind, address.c_str());
             return 0;
         }
         break;
     case WM_DESTROY:
         SetUpdateActive(false);
+        StopListening();
         KillTimer(kDispatchTimer);
+        for (uint32_t kind = kDownloadGamePage; kind <= kDownloadGameFrame; ++kind) KillTimer(kRetryTimer + kind);
         break;
     }
     return CDialog::WindowProc(message, wParam, lParam);

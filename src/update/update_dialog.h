@@ -27,6 +27,11 @@ class UpdateDlg : public CDialog {
 public:
     enum { IDD = 235 };
     enum { kProgressId = 350, kRestartButtonId = 352, kDispatchTimer = 100 };
+    // The retry of kind k waits on timer kRetryTimer + k: a failed answer is asked for
+    // again no sooner than kRetryPauseMs after the attempt it answers.
+    enum { kRetryTimer = 110, kRetryPauseMs = 1000 };
+    // Posted by the HTTP client's threads when an answer waits to be dispatched.
+    enum { kAnswersQueuedMessage = WM_APP + 1 };
 
     explicit UpdateDlg(LauncherHost& host, CWnd* parent = nullptr);
     ~UpdateDlg() override;
@@ -63,6 +68,14 @@ private:
     bool CreateProgress(const CImage& style);
     bool CreateRestartButton();
     void StartServerAndFetchGamePage();
+    // Asks for kind (1 to 4) at address and notes when.
+    void Request(uint32_t kind, const char* address);
+    // Asks for kind at address again once kRetryPauseMs have passed since its last attempt.
+    void Retry(uint32_t kind, const char* address);
+    // Delivers the answers that have arrived, then hands over when all is ready.
+    void DispatchAnswers();
+    void StopListening();
+    static void OnAnswersQueued(void* window);
     void OnGamePage(bool ok, const uint8_t* body, size_t length, const char* address);
     void OnHashKey(bool ok, const uint8_t* body, size_t length, const char* address);
     void OnDictionaryArchive(bool ok, const uint8_t* body, size_t length, const char* address);
@@ -93,4 +106,7 @@ private:
     bool dragging_ = false;
     bool frameReady_ = false;
     bool dictReady_ = false;
+    bool listening_ = false;
+    uint64_t attemptTick_[kDownloadGameFrame + 1] = {};
+    std::string retryAddress_[kDownloadGameFrame + 1];
 };

@@ -9,6 +9,7 @@
 #include <stdlib.h>
 
 #include <algorithm>
+#include <atomic>
 #include <mutex>
 #include <random>
 #include <string>
@@ -360,6 +361,41 @@ TEST_F(HttpClientTest, SaveThreadStoresSuccessfulBodiesScrambledAfterTheirCallba
     }
     EXPECT_EQ(GetFileAttributesW(failedPath.c_str()), INVALID_FILE_ATTRIBUTES);
     EXPECT_EQ(GetFileAttributesW(unwantedPath.c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
+// A listener hears of a response queued for dispatch before anyone dispatches it, on
+// the transfer thread; a response delivered on the transfer thread is never queued and
+// not announced; once removed, a listener hears nothing more.
+TEST_F(HttpClientTest, ListenersHearOfEachQueuedResponseUntilRemoved) {
+    struct Heard {
+        std::atomic<int> count{0};
+        std::atomic<DWORD> threadId{0};
+        HANDLE event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+        ~Heard() { CloseHandle(event); }
+    } heard;
+    const HttpResponseListener listener = [](void* user) {
+        Heard* h = static_cast<Heard*>(user);
+        h->threadId = GetCurrentThreadId();
+        ++h->count;
+        SetEvent(h->event);
+    };
+    ASSERT_TRUE(CCurlHttpClient::AddResponseListener(listener, &heard));
+    Add(NewGet("/__bytes/10", 0));
+    const DWORD waited = WaitForSingleObject(heard.event, 30000);
+    EXPECT_EQ(recorder_.Count(), 0u);
+    ASSERT_TRUE(DispatchUntil(1));
+    ASSERT_EQ(waited, static_cast<DWORD>(WAIT_OBJECT_0));
+    EXPECT_NE(heard.threadId.load(), GetCurrentThreadId());
+
+    CCurlHttpRequest* direct = NewGet("/__bytes/10", 1);
+    direct->SetDeliverOnTransferThread(true);
+    Add(direct);
+    for (int i = 0; i < 6000 && recorder_.Count() < 2; ++i) Sleep(10);
+    ASSERT_EQ(recorder_.Count(), 2u);
+    CCurlHttpClient::RemoveResponseListener(listener, &heard);
+    Add(NewGet("/__bytes/10", 2));
+    ASSERT_TRUE(DispatchUntil(3));
+    EXPECT_EQ(heard.count.load(), 1);
 }
 
 TEST_F(HttpClientTest, DeliveryOnTheTransferThreadNeverSaves) {

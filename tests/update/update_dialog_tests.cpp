@@ -56,6 +56,9 @@ public:
     bool loaded = false;
     UpdateDlg* dialog = nullptr;
     std::vector<std::pair<uint32_t, std::string>> requests;
+    std::vector<uint64_t> requestTicks;  // GetTickCount64 as each request was made
+    // Called with the kind of each request before it goes out.
+    std::function<void(uint32_t)> onRequest;
     std::vector<Delivery> deliveries;
     bool goOnToGame = false;
 
@@ -78,6 +81,8 @@ public:
 
     void SendRequest(uint32_t kind, const char* address) override {
         requests.emplace_back(kind, address);
+        requestTicks.push_back(GetTickCount64());
+        if (onRequest) onRequest(kind);
         CCurlHttpRequest* request = NewDownloadRequest(kind, address);
         request->SetCallback(&TestHost::Answered, this);
         CCurlHttpClient::GetInstance()->AddRequest(request);
@@ -97,10 +102,14 @@ private:
         if (!host->dialog) return;
         host->dialog->OnDownload(kind, response->GetSuccess(), response->GetBody(), response->GetBodyLength(),
                                  request->GetUrl());
+        // Once the dialog has handed over, the local server's thread dispatches too: what
+        // reaches the dialog there is ignored, and only the test's thread records.
+        if (GetCurrentThreadId() != host->threadId_) return;
         host->deliveries.push_back({kind, response->GetSuccess(), request->GetUrl(),
                                     host->dialog->progress().GetPos(), host->dialog->tipText()});
     }
 
+    const DWORD threadId_ = GetCurrentThreadId();
     LauncherConfig config_;
     std::string cdnAddress_;
     std::string flashVars_;
@@ -206,6 +215,8 @@ public:
     WatchedUpdateDlg(TestHost& host, int seconds) : UpdateDlg(host), seconds_(seconds) { host.dialog = this; }
     bool restarted = false;
     bool watchdogFired = false;
+    // The dialog's own one-second timer does nothing: only the wake-ups bring answers.
+    bool withoutDispatchTimer = false;
     std::function<void(WatchedUpdateDlg&)> onOpen;
     std::function<bool()> closeWhen;
 
@@ -227,6 +238,7 @@ protected:
             if (conditionSince_ && GetTickCount() - conditionSince_ >= 1500) CloseAsUser();
             return 0;
         }
+        if (message == WM_TIMER && wParam == kDispatchTimer && withoutDispatchTimer) return 0;
         if (message == WM_TIMER && wParam == kOpened) {
             KillTimer(kOpened);
             if (onOpen) onOpen(*this);
@@ -340,7 +352,7 @@ TEST_F(UpdateDialogTest, CurrentFilesAreNotFetchedAgain) {
 
 // A cached frame that cannot be read (another program holds it open without sharing) is
 // fetched even when the published check value is 0, what an unreadable file used to count
-// as. The hold ends once the frame is asked for, so that it can be written.
+// as. The hold ends as the frame is asked for, so that its answer can be written.
 TEST_F(UpdateDialogTest, ACachedFileThatCannotBeReadIsNeverCurrent) {
     PublishContent();
     ASSERT_TRUE(PublishOnHttpServer("cdn/hashkey.txt", "0  " + std::to_string(Crc(kDictionary))));
@@ -351,14 +363,10 @@ TEST_F(UpdateDialogTest, ACachedFileThatCannotBeReadIsNeverCurrent) {
     ASSERT_NE(INVALID_HANDLE_VALUE, held);
     TestHost host(cache.path());
     WatchedUpdateDlg dialog(host, 30);
-    dialog.closeWhen = [&host, &held] {
-        const bool frameAsked = std::any_of(host.requests.begin(), host.requests.end(),
-                                            [](const std::pair<uint32_t, std::string>& r) { return r.first == 4u; });
-        if (frameAsked && held != INVALID_HANDLE_VALUE) {
-            CloseHandle(held);
-            held = INVALID_HANDLE_VALUE;
-        }
-        return host.goOnToGame;
+    host.onRequest = [&held](uint32_t kind) {
+        if (kind != kDownloadGameFrame || held == INVALID_HANDLE_VALUE) return;
+        CloseHandle(held);
+        held = INVALID_HANDLE_VALUE;
     };
     dialog.SetGamePageAddress((ServerBase() + "/page.xml").c_str());
     dialog.DoModal();
@@ -400,6 +408,45 @@ TEST_F(UpdateDialogTest, FailedAnswersAreRetriedWithTheSameAddress) {
             if (r.first == kind) addresses.push_back(r.second);
         ASSERT_GE(addresses.size(), 2u) << kind;
         EXPECT_EQ(addresses.front(), addresses.back()) << kind;
+    }
+}
+
+// With the dialog's one-second timer silenced, the whole preparation still runs through:
+// each answer is taken when the HTTP client says it is there.
+TEST_F(UpdateDialogTest, AnAnswerIsHandledWithoutWaitingForTheTimer) {
+    PublishContent();
+    TempDir cache;
+    TestHost host(cache.path());
+    WatchedUpdateDlg dialog(host, 30);
+    dialog.withoutDispatchTimer = true;
+    dialog.SetGamePageAddress((ServerBase() + "/page.xml").c_str());
+    dialog.DoModal();
+    EXPECT_FALSE(dialog.watchdogFired);
+    EXPECT_TRUE(host.goOnToGame);
+    EXPECT_EQ((std::vector<uint32_t>{1, 5, 2, 3, 4}), host.Kinds());
+    EXPECT_EQ(1000, dialog.progress().GetPos());
+}
+
+// A failure of each kind is taken as soon as it arrives, but asked for again no sooner
+// than a second after the attempt it answers.
+TEST_F(UpdateDialogTest, AFailedAnswerIsRetriedNoSoonerThanASecondAfterItsAttempt) {
+    PublishContent();
+    for (const char* path : {"page.xml", "cdn/hashkey.txt", "cdn/hashdict.zip", "cdn/GameFrame.dat"})
+        Control(std::string("/__fail/1/") + path);
+    TempDir cache;
+    TestHost host(cache.path());
+    WatchedUpdateDlg dialog(host, 40);
+    dialog.withoutDispatchTimer = true;
+    dialog.SetGamePageAddress((ServerBase() + "/page.xml").c_str());
+    dialog.DoModal();
+    EXPECT_TRUE(host.goOnToGame);
+    for (uint32_t kind = kDownloadGamePage; kind <= kDownloadGameFrame; ++kind) {
+        SCOPED_TRACE(kind);
+        std::vector<uint64_t> ticks;
+        for (size_t i = 0; i < host.requests.size(); ++i)
+            if (host.requests[i].first == kind) ticks.push_back(host.requestTicks[i]);
+        ASSERT_EQ(2u, ticks.size());
+        EXPECT_GE(ticks[1] - ticks[0], static_cast<uint64_t>(UpdateDlg::kRetryPauseMs));
     }
 }
 
