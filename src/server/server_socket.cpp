@@ -290,13 +290,15 @@ void CCustomServerSocket::ProcessClients() {
     for (int32_t i = clients_.Count() - 1; i >= 0; --i) {
         CCustomServerClientSocket* client = clients_[i];
         client->Process();
-        if (!client->IsConnected()) {
-            {
-                CAutoLock guard(&clientsLock_);
-                clients_.RemoveAt(i);
-            }
-            DeleteClient(client);
+        if (client->IsConnected()) continue;
+        const uint64_t now = ravlib::GetTickMs();
+        if (!client->HasEnded()) client->MarkEnded(now);
+        if (now - client->EndedTick() < lingerMs_) continue;
+        {
+            CAutoLock guard(&clientsLock_);
+            clients_.RemoveAt(i);
         }
+        DeleteClient(client);
     }
 }
 

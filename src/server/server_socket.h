@@ -47,12 +47,21 @@ public:
     int PeerPort() const { return peerPort_; }
     const sockaddr_in& Peer() const { return peer_; }
     void SetIdleCheck(bool check) { idleCheck_ = check; }
+    // Whether, and at which tick, the data thread found the connection ended.
+    bool HasEnded() const { return ended_; }
+    uint64_t EndedTick() const { return endedTick_; }
+    void MarkEnded(uint64_t tick) {
+        ended_ = true;
+        endedTick_ = tick;
+    }
 
 protected:
     sockaddr_in peer_;
     wchar_t peerText_[128];
     int peerPort_ = 0;
     bool idleCheck_ = true;
+    bool ended_ = false;
+    uint64_t endedTick_ = 0;
 };
 
 class CCustomServerSocket : public CCustomWorkSocket {
@@ -88,7 +97,7 @@ public:
     // The last step of Stop.
     virtual void OnStopped() {}
     // Takes the new connections, processes every connection from the last to the
-    // first and deletes those that are no longer connected.
+    // first and deletes those that have ended and lingered their time.
     virtual void ProcessClients();
     // Closes and deletes every connection (new ones included).
     virtual void CloseAllClients();
@@ -118,6 +127,9 @@ public:
     int ClientCount();
     // Set before Start.
     void SetClientLimit(int limit) { clientLimit_ = limit; }
+    // How long an ended connection is kept (answering nothing) before it is deleted;
+    // 0, the default, deletes it in the pass that finds it ended. Set before Start.
+    void SetLinger(uint64_t ms) { lingerMs_ = ms; }
     void SetPacing(int passes, uint64_t periodMs) {
         passes_ = passes;
         period_ = periodMs;
@@ -132,6 +144,7 @@ protected:
     HANDLE acceptThread_ = nullptr;
     HANDLE dataThread_ = nullptr;
     int clientLimit_ = kDefaultClientLimit;
+    uint64_t lingerMs_ = 0;
     int passes_ = 5;
     uint64_t period_ = 300;
     ravlib::sync::lock::CCSLock clientsLock_;

@@ -106,10 +106,6 @@ CSessionClient::CSessionClient(CSessionServer* server, uint32_t id) : server_(se
 
 CSessionClient::~CSessionClient() {}
 
-void CSessionClient::OnDisconnected() {
-    disconnectTick_ = GetTickMs();
-}
-
 void CSessionClient::OnIdle() {
     const uint64_t now = GetTickMs();
     if (now >= nextTrimTick_) {
@@ -301,6 +297,9 @@ CSessionServer::CSessionServer() {
     SetName(L"会话");
     // Passes run back to back; WaitForTraffic does the waiting.
     SetPacing(INT32_MAX, period_);
+    // A disconnected connection stays (answering nothing) for kLingerMs before it is
+    // deleted.
+    SetLinger(kLingerMs);
     defaultLocalDir_[0] = 0;
     defaultResourceBase_[0] = 0;
     g_liveServer = this;
@@ -487,20 +486,6 @@ CCustomServerClientSocket* CSessionServer::CreateClient(SOCKET handle, const soc
     if (defaultResourceBase_[0]) client->SetResourceBase(defaultResourceBase_);
     if (defaultLocalDir_[0]) client->SetLocalDir(defaultLocalDir_);
     return client;
-}
-
-void CSessionServer::ProcessClients() {
-    clients_.Merge();
-    for (int32_t i = clients_.Count() - 1; i >= 0; --i) {
-        CSessionClient* client = static_cast<CSessionClient*>(clients_[i]);
-        client->Process();
-        if (client->IsConnected() || GetTickMs() - client->DisconnectTick() < kLingerMs) continue;
-        {
-            CAutoLock guard(&clientsLock_);
-            clients_.RemoveAt(i);
-        }
-        DeleteClient(client);
-    }
 }
 
 void CSessionServer::SetDefaultLocalDir(const wchar_t* directory) {

@@ -50,7 +50,6 @@ public:
     CSessionClient(CSessionServer* server, uint32_t id);
     ~CSessionClient() override;
 
-    void OnDisconnected() override;
     void OnError(int code) override { (void)code; }
     void OnIdle() override;
     void OnPacket(uint8_t type, PacketReader& reader) override;
@@ -75,7 +74,6 @@ public:
                          const void* data, uint32_t length, const FileRequestContext& request);
 
     uint32_t Id() const { return id_; }
-    uint64_t DisconnectTick() const { return disconnectTick_; }
     const wchar_t* LocalDir() const { return localDir_; }
     const char* ResourceBase() const { return resourceBase_; }
 
@@ -92,7 +90,6 @@ private:
 
     CSessionServer* server_;
     const uint32_t id_;
-    uint64_t disconnectTick_ = 0;
     uint64_t nextTrimTick_ = 0;
     wchar_t localDir_[kLocalDirChars];
     wchar_t belowCache_[kLocalDirChars];  // localDir_ beneath the cache directory
@@ -129,9 +126,6 @@ public:
     void Process() override;
     void OnThreadStart() override;
     void OnClientAccepted(CCustomServerClientSocket* client) override;
-    // A disconnected connection stays (answering nothing) for kLingerMs before it is
-    // deleted.
-    void ProcessClients() override;
 
     // Called from the main thread; connections accepted afterwards take these. The
     // directory is the cache directory (refused when it does not fit a connection's) and
