@@ -229,10 +229,12 @@ void CCustomServerSocket::AcceptLoop() {
             closesocket(handle);
             break;
         }
-        const int held = ClientCount();
-        if (held >= clientLimit_) {
-            LogMessage(ravlib::kLogError, L"%ls server holds %d connections (limit %d), closing a new one",
-                       name_, held, clientLimit_);
+        // Only live connections keep a newcomer out: the data thread ends a lingering
+        // one to make room for it.
+        const int live = LiveClientCount();
+        if (live >= clientLimit_) {
+            LogMessage(ravlib::kLogError, L"%ls server holds %d live connections (limit %d), closing a new one",
+                       name_, live, clientLimit_);
             closesocket(handle);
             continue;
         }
@@ -287,17 +289,44 @@ void CCustomServerSocket::DataLoop() {
 
 void CCustomServerSocket::ProcessClients() {
     clients_.Merge();
+    MakeRoom();
     for (int32_t i = clients_.Count() - 1; i >= 0; --i) {
         CCustomServerClientSocket* client = clients_[i];
         client->Process();
         if (client->IsConnected()) continue;
         const uint64_t now = ravlib::GetTickMs();
-        if (!client->HasEnded()) client->MarkEnded(now);
+        if (!client->HasEnded()) {
+            client->MarkEnded(now);
+            CAutoLock guard(&clientsLock_);
+            ++lingering_;
+        }
         if (now - client->EndedTick() < lingerMs_) continue;
         {
             CAutoLock guard(&clientsLock_);
             clients_.RemoveAt(i);
+            --lingering_;
         }
+        DeleteClient(client);
+    }
+}
+
+void CCustomServerSocket::MakeRoom() {
+    while (clients_.Count() > clientLimit_) {
+        int32_t oldest = -1;
+        for (int32_t i = 0; i < clients_.Count(); ++i) {
+            const CCustomServerClientSocket* client = clients_[i];
+            if (client->HasEnded() && (oldest < 0 || client->EndedTick() < clients_[oldest]->EndedTick()))
+                oldest = i;
+        }
+        if (oldest < 0) return;
+        CCustomServerClientSocket* client = clients_[oldest];
+        {
+            CAutoLock guard(&clientsLock_);
+            clients_.RemoveAt(oldest);
+            --lingering_;
+        }
+        LogMessage(ravlib::kLogInfo, L"%ls server ends the lingering connection of %ls:%d to make room",
+                   name_, client->PeerText(), client->PeerPort());
         DeleteClient(client);
     }
 }
@@ -311,9 +340,15 @@ void CCustomServerSocket::CloseAllClients() {
         DeleteClient(client);
     }
     clients_.RemoveFront(clients_.Count());
+    lingering_ = 0;
 }
 
 int CCustomServerSocket::ClientCount() {
     CAutoLock guard(&clientsLock_);
     return clients_.Count() + clients_.Incoming().Count();
+}
+
+int CCustomServerSocket::LiveClientCount() {
+    CAutoLock guard(&clientsLock_);
+    return clients_.Count() + clients_.Incoming().Count() - lingering_;
 }

@@ -71,8 +71,9 @@ public:
         kAcceptWaitMs = 3000,
         kThreadWaitMs = 2000,
         kSocketBuffer = 32768,
-        // The most connections held at once (those a subclass keeps after they ended
-        // included); a connection beyond it is closed as soon as it is accepted.
+        // The most connections held at once, those that linger after they ended
+        // included. A newcomer beyond it takes the place of the connection that ended
+        // first; when none has ended, the newcomer is closed as soon as it is accepted.
         kDefaultClientLimit = 256,
     };
 
@@ -125,6 +126,8 @@ public:
     bool IsStarted() const { return acceptStop_ == 0; }
     // Connections held by the data thread plus those waiting to be taken.
     int ClientCount();
+    // ClientCount without the connections that linger after they ended.
+    int LiveClientCount();
     // Set before Start.
     void SetClientLimit(int limit) { clientLimit_ = limit; }
     // How long an ended connection is kept (answering nothing) before it is deleted;
@@ -145,6 +148,7 @@ protected:
     HANDLE dataThread_ = nullptr;
     int clientLimit_ = kDefaultClientLimit;
     uint64_t lingerMs_ = 0;
+    int32_t lingering_ = 0;  // ended connections in clients_, under clientsLock_
     int passes_ = 5;
     uint64_t period_ = 300;
     ravlib::sync::lock::CCSLock clientsLock_;
@@ -158,4 +162,7 @@ private:
     // Ends a wait of the accept thread at once by connecting to the listening socket.
     void WakeAcceptThread();
     void JoinThread(HANDLE& thread, const wchar_t* what);
+    // While more connections are held than the limit allows, deletes the one that
+    // ended first (data thread).
+    void MakeRoom();
 };

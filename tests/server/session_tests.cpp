@@ -8,6 +8,7 @@
 #include <ctype.h>
 #include <stdint.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
@@ -429,28 +430,21 @@ TEST_F(SessionTest, APipelinedBurstIsAnsweredInOrder) {
     }
 }
 
-// Connections beyond the limit are closed as soon as they are accepted; those that
-// ended and linger count, and the others are still served.
-TEST_F(SessionTest, ConnectionsBeyondTheLimitAreClosedAtOnce) {
+// A game that reloads again and again leaves ended connections behind, each lingering:
+// they never keep a newcomer out.
+TEST_F(SessionTest, ManyQuickReconnectsNeverLockANewcomerOut) {
     Put("small.txt", "small");
     List("small.txt", Crc("small"));
-    LogCapture log;
-    std::vector<std::unique_ptr<TestClient>> clients;
-    for (int i = 0; i < CCustomServerSocket::kDefaultClientLimit; ++i) {
-        clients.emplace_back(new TestClient);
-        ASSERT_TRUE(clients.back()->Connect(port)) << i;
+    const int reconnects = CCustomServerSocket::kDefaultClientLimit + 64;
+    for (int i = 0; i < reconnects; ++i) {
+        TestClient client;
+        ASSERT_TRUE(client.Connect(port)) << i;
+        ASSERT_TRUE(client.Handshake()) << i;
     }
-    ASSERT_TRUE(WaitFor([&] { return FileSrvGetServer()->ClientCount() == CCustomServerSocket::kDefaultClientLimit; }, 20000));
-    for (int i = 0; i < 8; ++i) clients[i]->Close();  // these linger
-
-    TestClient refused;
-    ASSERT_TRUE(refused.Connect(port));
-    EXPECT_TRUE(refused.WaitClosed(10000));
-    EXPECT_TRUE(log.Contains(L"closing a new one"));
-
-    TestClient& served = *clients.back();
-    ASSERT_TRUE(served.Handshake());
-    EXPECT_EQ(Get(served, "small.txt").rest, "small");
+    TestClient newcomer;
+    Open(newcomer);
+    EXPECT_EQ(Get(newcomer, "small.txt").rest, "small");
+    EXPECT_LE(FileSrvGetServer()->ClientCount(), static_cast<int>(CCustomServerSocket::kDefaultClientLimit));
 }
 
 // A session server that shows what its ended connections still hold.
@@ -471,6 +465,15 @@ public:
         }
         return bytes;
     }
+    // The peer ports of the connections that have ended, in ascending order.
+    std::vector<int> EndedPeerPorts() {
+        ravlib::sync::lock::CAutoLock guard(&clientsLock_);
+        std::vector<int> ports;
+        for (int32_t i = 0; i < clients_.Count(); ++i)
+            if (!clients_[i]->IsConnected()) ports.push_back(clients_[i]->PeerPort());
+        std::sort(ports.begin(), ports.end());
+        return ports;
+    }
 };
 
 class LingerTest : public SessionTest {
@@ -485,6 +488,56 @@ protected:
     }
     InspectedSessionServer* Server() { return static_cast<InspectedSessionServer*>(FileSrvGetServer()); }
 };
+
+// The local port of a client's connection, as the server sees it as the peer's port.
+int LocalPort(const TestClient& client) {
+    sockaddr_in address = {};
+    int length = sizeof address;
+    getsockname(client.Handle(), reinterpret_cast<sockaddr*>(&address), &length);
+    return ntohs(address.sin_port);
+}
+
+// At the limit, each newcomer takes the place of the connection that ended first; when
+// every connection held is live, a newcomer is closed at once and logged, and the
+// others are still served.
+TEST_F(LingerTest, ANewcomerTakesThePlaceOfTheConnectionThatEndedFirst) {
+    Put("small.txt", "small");
+    List("small.txt", Crc("small"));
+    const int limit = CCustomServerSocket::kDefaultClientLimit;
+    LogCapture log;
+    std::vector<std::unique_ptr<TestClient>> clients;
+    for (int i = 0; i < limit; ++i) {
+        clients.emplace_back(new TestClient);
+        ASSERT_TRUE(clients.back()->Connect(port)) << i;
+    }
+    ASSERT_TRUE(WaitFor([&] { return Server()->ClientCount() == limit; }, 20000));
+    const int first = LocalPort(*clients[5]);
+    const int second = LocalPort(*clients[3]);
+    clients[5]->Close();
+    ASSERT_TRUE(WaitFor([&] { return Server()->EndedPeerPorts() == std::vector<int>{first}; }, 5000));
+    clients[3]->Close();
+    ASSERT_TRUE(WaitFor([&] { return Server()->EndedPeerPorts().size() == 2; }, 5000));
+
+    TestClient newcomer;
+    Open(newcomer);
+    EXPECT_EQ(Get(newcomer, "small.txt").rest, "small");
+    EXPECT_EQ(Server()->EndedPeerPorts(), std::vector<int>{second});
+    TestClient another;
+    Open(another);
+    EXPECT_EQ(Get(another, "small.txt").rest, "small");
+    EXPECT_TRUE(Server()->EndedPeerPorts().empty());
+    EXPECT_EQ(log.Count(L"ends the lingering connection"), 2);
+
+    TestClient refused;
+    ASSERT_TRUE(refused.Connect(port));
+    EXPECT_TRUE(refused.WaitClosed(10000));
+    EXPECT_TRUE(log.Contains(L"closing a new one"));
+    EXPECT_EQ(Server()->ClientCount(), limit);
+
+    TestClient& served = *clients.back();
+    ASSERT_TRUE(served.Handshake());
+    EXPECT_EQ(Get(served, "small.txt").rest, "small");
+}
 
 TEST_F(LingerTest, AnEndedConnectionLingersWithoutItsBuffers) {
     Put("small.txt", "small");
