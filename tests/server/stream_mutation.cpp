@@ -1,0 +1,128 @@
+#include "stream_mutation.h"
+
+#include <memory>
+#include <vector>
+
+#include "net_test_support.h"
+
+using namespace nettest;
+
+namespace mutation {
+
+uint32_t Pick(Random& random, uint32_t bound) {
+    return bound ? static_cast<uint32_t>(random() % bound) : 0;
+}
+
+std::string RandomBytes(Random& random, size_t n) {
+    std::string bytes(n, '\0');
+    for (char& c : bytes) c = static_cast<char>(random());
+    return bytes;
+}
+
+std::string RandomFrame(Random& random) {
+    switch (Pick(random, 7)) {
+    case 0:
+        return Frame(2, GetFilePayload(random(), random(), random(), RandomBytes(random, Pick(random, 20)),
+                                       Pick(random, 2) ? "res/a.swf" : RandomBytes(random, Pick(random, 300))));
+    case 1:
+        return Frame(7, RandomBytes(random, Pick(random, 3000)));
+    case 2:
+        return FrameHeader(0);
+    case 3:  // strings that claim more than the body holds
+        return Frame(2, U32(1) + U32(2) + U32(3) + std::string("\xFF\xFF", 2) + RandomBytes(random, Pick(random, 40)));
+    case 4:
+        return Frame(static_cast<uint8_t>(random()), RandomBytes(random, Pick(random, 200)));
+    case 5:  // a header that declares a huge body, then a little of it
+        return FrameHeader(random()) + RandomBytes(random, Pick(random, 100));
+    default:  // a large body declared, partly sent
+        return FrameHeader(CCustomRelayServerClientSocket::kMaxFrameBody - Pick(random, 64)) +
+               RandomBytes(random, Pick(random, 65536));
+    }
+}
+
+std::string BaseStream(Random& random) {
+    std::string stream;
+    switch (Pick(random, 6)) {
+    case 0:
+        return PolicyRequest();
+    case 1:
+    case 2:
+        stream = "QMTK";
+        for (uint32_t i = Pick(random, 8); i > 0; --i) stream += RandomFrame(random);
+        return stream;
+    case 3:
+        for (uint32_t i = Pick(random, 4); i > 0; --i) stream += RandomFrame(random);
+        return stream;
+    case 4:
+        return "QMTK" + RandomBytes(random, 1 + Pick(random, 8192));
+    default:
+        return RandomBytes(random, 1 + Pick(random, 4096));
+    }
+}
+
+void Mutate(Random& random, std::string& stream) {
+    for (uint32_t n = Pick(random, 5); n > 0 && !stream.empty(); --n) {
+        size_t at = Pick(random, static_cast<uint32_t>(stream.size()));
+        switch (Pick(random, 6)) {
+        case 0:
+            stream[at] = static_cast<char>(stream[at] ^ (1 << Pick(random, 8)));
+            break;
+        case 1:
+            stream[at] = static_cast<char>(random());
+            break;
+        case 2:
+            stream.insert(at, RandomBytes(random, 1 + Pick(random, 16)));
+            break;
+        case 3:
+            stream.erase(at, 1 + Pick(random, 16));
+            break;
+        case 4:
+            stream.insert(at, stream.substr(at, 1 + Pick(random, 64)));
+            break;
+        default:
+            stream.resize(at);
+            break;
+        }
+    }
+}
+
+FeedFigures FeedMutatedStreams(int port, uint32_t seed, int clients, int rounds, DWORD budgetMs) {
+    Random random(seed);
+    std::vector<std::unique_ptr<TestClient>> fuzz;
+    for (int i = 0; i < clients; ++i) fuzz.emplace_back(new TestClient);
+    FeedFigures figures;
+    const DWORD start = GetTickCount();
+    for (; figures.rounds < rounds && GetTickCount() - start < budgetMs; ++figures.rounds) {
+        TestClient& client = *fuzz[Pick(random, static_cast<uint32_t>(clients))];
+        if (!client.IsOpen() && !client.Connect(port)) continue;
+        std::string stream = BaseStream(random);
+        Mutate(random, stream);
+        // In up to eight pieces, with short pauses between some of them.
+        size_t sent = 0;
+        for (uint32_t pieces = 1 + Pick(random, 8); sent < stream.size() && client.IsOpen(); --pieces) {
+            size_t n = pieces <= 1 ? stream.size() - sent : 1 + Pick(random, static_cast<uint32_t>(stream.size() - sent));
+            if (!client.Send(stream.substr(sent, n))) client.Close();  // the server closed it
+            sent += n;
+            if (Pick(random, 4) == 0) Sleep(1);
+        }
+        figures.bytes += sent;
+
+        switch (Pick(random, 12)) {
+        case 0:
+            client.Abort();
+            break;
+        case 1:
+            client.Close();
+            break;
+        case 2:
+            client.Quiet(0);  // poll only
+            break;
+        default:
+            break;
+        }
+    }
+    for (std::unique_ptr<TestClient>& client : fuzz) client->Abort();
+    return figures;
+}
+
+}  // namespace mutation
