@@ -9,8 +9,10 @@
 #include <stdint.h>
 
 #include <algorithm>
+#include <atomic>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "file_service_test_support.h"
@@ -21,6 +23,7 @@
 #include "server/scramble.h"
 #include "server/session_server.h"
 #include "server/suffix_list.h"
+#include "stream_mutation.h"
 #include "support/test_support.h"
 
 using namespace filetest;
@@ -428,6 +431,79 @@ TEST_F(SessionTest, APipelinedBurstIsAnsweredInOrder) {
         ASSERT_EQ(reply.words[0], i);
         ASSERT_TRUE(reply.rest == big);
     }
+}
+
+// The files and directories beneath directory (which ends with "\"), relative to it,
+// sorted.
+std::vector<std::wstring> ListTree(const std::wstring& directory, const std::wstring& below = L"") {
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW found;
+    HANDLE find = FindFirstFileW((directory + below + L"*").c_str(), &found);
+    if (find == INVALID_HANDLE_VALUE) return names;
+    do {
+        const std::wstring name = found.cFileName;
+        if (name == L"." || name == L"..") continue;
+        names.push_back(below + name);
+        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            const std::vector<std::wstring> inner = ListTree(directory, below + name + L"\\");
+            names.insert(names.end(), inner.begin(), inner.end());
+        }
+    } while (FindNextFileW(find, &found));
+    FindClose(find);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+// Several connections feed mutated, truncated and garbage frames in random pieces into
+// the server (fixed seed, bounded rounds and time). Meanwhile a well-behaved connection
+// is answered with the right bytes each time and memory stays bounded; afterwards a
+// newcomer is served, and the cache holds only what it held: no peer wrote to it.
+TEST_F(SessionTest, MutatedStreamsNeitherStarveAWellBehavedClientNorWriteToTheCache) {
+    Put("res/a.swf", "ABCDE");
+    List("res/a.swf", Crc("ABCDE"));
+    LogCapture log;  // the logging path runs too
+    const size_t before = WorkingSet();
+    std::atomic<bool> stop{false};
+    std::atomic<int> answered{0};
+    std::atomic<int> failed{0};
+    std::atomic<size_t> most{before};
+    std::thread game([&] {
+        TestClient client;
+        if (!client.Connect(port) || !client.Handshake()) {
+            ++failed;
+            return;
+        }
+        for (uint32_t i = 0; !stop; ++i) {
+            const std::string token = std::to_string(i);
+            uint8_t type = 0;
+            std::string payload;
+            Reply reply;
+            if (!client.Send(Frame(2, GetFilePayload(i, 2, 3, token, "res/a.swf"))) ||
+                !client.RecvFrame(&type, &payload, 10000) || type != 2 || !ParseReply(payload, &reply) ||
+                reply.status != 0 || reply.words[0] != i || reply.token != token || reply.rest != "ABCDE") {
+                ++failed;
+                return;
+            }
+            ++answered;
+            const size_t now = WorkingSet();
+            if (now > most) most = now;
+        }
+    });
+    const DWORD start = GetTickCount();
+    const mutation::FeedFigures fed = mutation::FeedMutatedStreams(port, 20261211, 6, 4000, 15000);
+    stop = true;
+    game.join();
+    printf("[ figures  ] %d rounds, %zu bytes of mutated streams in %lu ms; the game client got %d answers "
+           "meanwhile; working set %.1f MiB before, at most %.1f MiB meanwhile\n",
+           fed.rounds, fed.bytes, static_cast<unsigned long>(GetTickCount() - start), answered.load(),
+           before / double(kMiB), most.load() / double(kMiB));
+    EXPECT_EQ(failed.load(), 0);
+    EXPECT_GE(answered.load(), 10);
+    EXPECT_LT(most.load(), before + 64 * kMiB);
+
+    TestClient newcomer;
+    Open(newcomer);
+    EXPECT_EQ(Get(newcomer, "res/a.swf").rest, "ABCDE");
+    EXPECT_EQ(ListTree(cache.path()), (std::vector<std::wstring>{L"res", L"res\\a.swf"}));
 }
 
 // A game that reloads again and again leaves ended connections behind, each lingering:

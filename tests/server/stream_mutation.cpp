@@ -19,8 +19,26 @@ std::string RandomBytes(Random& random, size_t n) {
     return bytes;
 }
 
+// A directory a peer might name: outside the cache, traversing, a share, a device, empty,
+// overlong, or random bytes.
+std::string RandomDirectory(Random& random) {
+    const char* directories[] = {"..\\..", "C:\\Windows\\Temp", "\\\\127.0.0.1\\c$\\x", "\\\\?\\C:\\x",
+                                 "res\\..\\..", "CON", "", "/tmp"};
+    switch (Pick(random, 4)) {
+    case 0:
+        return std::string(1 + Pick(random, 400), 'd');
+    case 1:
+        return RandomBytes(random, Pick(random, 300));
+    default:
+        return directories[Pick(random, sizeof directories / sizeof directories[0])];
+    }
+}
+
 std::string RandomFrame(Random& random) {
-    switch (Pick(random, 7)) {
+    switch (Pick(random, 8)) {
+    case 7:  // SetAddresses: a directory and a resource address of the peer's choosing
+        return Frame(1, Pstr(RandomDirectory(random)) +
+                            Pstr(Pick(random, 2) ? "http://peer.test/" : RandomBytes(random, Pick(random, 300))));
     case 0:
         return Frame(2, GetFilePayload(random(), random(), random(), RandomBytes(random, Pick(random, 20)),
                                        Pick(random, 2) ? "res/a.swf" : RandomBytes(random, Pick(random, 300))));

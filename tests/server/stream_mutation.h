@@ -18,8 +18,9 @@ typedef std::mt19937 Random;
 // A number below bound (0 when bound is 0).
 uint32_t Pick(Random& random, uint32_t bound);
 std::string RandomBytes(Random& random, size_t n);
-// One frame: a GetFile (of "res/a.swf" or a random name), frames of unknown types, empty
-// and lying bodies, strings longer than their body.
+// One frame: a GetFile (of "res/a.swf" or a random name), a SetAddresses (of directories
+// outside the cache and random addresses), frames of unknown types, empty and lying
+// bodies, strings longer than their body.
 std::string RandomFrame(Random& random);
 // What a connection sends from its start: a policy request, a handshake and frames,
 // frames without a handshake, or garbage.
