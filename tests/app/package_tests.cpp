@@ -8,7 +8,9 @@
 #include <string.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <random>
+#include <utility>
 #include <string>
 #include <vector>
 
@@ -213,58 +215,81 @@ TEST(Package, OffsetComesFromTheLastSectionHeader) {
     EXPECT_FALSE(FindPackageOffset(image.data(), 0x30, &offset));
 }
 
-// A ZIP archive of one item of `size` zero bytes, honestly deflated (about 1 KiB per MiB).
-std::vector<uint8_t> ZerosArchive(const char* name, uint32_t size) {
+// One item of an archive as the package tool stores it: deflated, with the CRC-32 and
+// size of its bytes.
+struct ZipItem {
+    std::string name;
     std::vector<uint8_t> packed;
+    uint32_t crc = 0;
+    uint32_t size = 0;
+};
+
+// Deflates size bytes of data (level 9, raw), or size zero bytes when data is null (fed
+// a mebibyte at a time, so that large items cost little memory).
+ZipItem DeflatedItem(const std::string& name, const uint8_t* data, uint32_t size) {
+    ZipItem item;
+    item.name = name;
+    item.size = size;
     z_stream stream = {};
     EXPECT_EQ(Z_OK, deflateInit2(&stream, 9, Z_DEFLATED, -15, 9, Z_DEFAULT_STRATEGY));
-    std::vector<uint8_t> zeros(1u << 20, 0);
+    std::vector<uint8_t> zeros(data ? 0 : 1u << 20, 0);
     std::vector<uint8_t> out(1u << 16);
-    uint32_t left = size;
-    uint32_t crc = crc32(0, nullptr, 0);
+    uint32_t done = 0;
+    item.crc = crc32(0, nullptr, 0);
     int status = Z_OK;
     while (status != Z_STREAM_END) {
-        const uint32_t take = left < zeros.size() ? left : static_cast<uint32_t>(zeros.size());
-        crc = crc32(crc, zeros.data(), take);
-        left -= take;
-        stream.next_in = zeros.data();
+        const uint32_t left = size - done;
+        const uint32_t take = data || left < zeros.size() ? left : static_cast<uint32_t>(zeros.size());
+        const uint8_t* chunk = data ? data + done : zeros.data();
+        item.crc = crc32(item.crc, chunk, take);
+        done += take;
+        stream.next_in = const_cast<uint8_t*>(chunk);
         stream.avail_in = take;
         do {
             stream.next_out = out.data();
             stream.avail_out = static_cast<uInt>(out.size());
-            status = deflate(&stream, left == 0 ? Z_FINISH : Z_NO_FLUSH);
-            packed.insert(packed.end(), out.data(), out.data() + (out.size() - stream.avail_out));
+            status = deflate(&stream, done == size ? Z_FINISH : Z_NO_FLUSH);
+            item.packed.insert(item.packed.end(), out.data(), out.data() + (out.size() - stream.avail_out));
         } while (stream.avail_out == 0);
     }
     deflateEnd(&stream);
+    return item;
+}
 
+// A ZIP archive of the items, laid out as the package tool writes one.
+std::vector<uint8_t> ArchiveOf(const std::vector<ZipItem>& items) {
     std::vector<uint8_t> archive;
     auto put = [&archive](uint32_t value, int bytes) {
         for (int i = 0; i < bytes; ++i) archive.push_back(static_cast<uint8_t>(value >> (8 * i)));
     };
-    const uint32_t nameLength = static_cast<uint32_t>(strlen(name));
-    const uint32_t compressed = static_cast<uint32_t>(packed.size());
-    auto sizes = [&] {
-        put(crc, 4);
-        put(compressed, 4);
-        put(size, 4);
-        put(nameLength, 2);
+    auto sizes = [&put](const ZipItem& item) {
+        put(item.crc, 4);
+        put(static_cast<uint32_t>(item.packed.size()), 4);
+        put(item.size, 4);
+        put(static_cast<uint32_t>(item.name.size()), 2);
     };
-    put(0x04034b50, 4);
-    put(20, 2), put(0, 2), put(Z_DEFLATED, 2), put(0, 4);
-    sizes();
-    put(0, 2);
-    archive.insert(archive.end(), name, name + nameLength);
-    archive.insert(archive.end(), packed.begin(), packed.end());
+    std::vector<uint32_t> offsets;
+    for (const ZipItem& item : items) {
+        offsets.push_back(static_cast<uint32_t>(archive.size()));
+        put(0x04034b50, 4);
+        put(20, 2), put(0, 2), put(Z_DEFLATED, 2), put(0, 4);
+        sizes(item);
+        put(0, 2);
+        archive.insert(archive.end(), item.name.begin(), item.name.end());
+        archive.insert(archive.end(), item.packed.begin(), item.packed.end());
+    }
     const uint32_t directoryAt = static_cast<uint32_t>(archive.size());
-    put(0x02014b50, 4);
-    put(20, 2), put(20, 2), put(0, 2), put(Z_DEFLATED, 2), put(0, 4);
-    sizes();
-    put(0, 2), put(0, 2), put(0, 2), put(0, 2), put(0, 4), put(0, 4);
-    archive.insert(archive.end(), name, name + nameLength);
+    for (size_t i = 0; i < items.size(); ++i) {
+        put(0x02014b50, 4);
+        put(20, 2), put(20, 2), put(0, 2), put(Z_DEFLATED, 2), put(0, 4);
+        sizes(items[i]);
+        put(0, 2), put(0, 2), put(0, 2), put(0, 2), put(0, 4), put(offsets[i], 4);
+        archive.insert(archive.end(), items[i].name.begin(), items[i].name.end());
+    }
     const uint32_t directorySize = static_cast<uint32_t>(archive.size()) - directoryAt;
+    const uint32_t count = static_cast<uint32_t>(items.size());
     put(0x06054b50, 4);
-    put(0, 2), put(0, 2), put(1, 2), put(1, 2);
+    put(0, 2), put(0, 2), put(count, 2), put(count, 2);
     put(directorySize, 4);
     put(directoryAt, 4);
     put(0, 2);
@@ -282,7 +307,7 @@ size_t PeakWorkingSet() {
 // data), is refused as unreadable before anything is allocated for it.
 TEST(Package, AnEntryBeyondSixtyFourMebibytesIsRefusedInBoundedMemory) {
     std::vector<uint8_t> exe = MinimalImage();
-    const std::vector<uint8_t> package = ZerosArchive("config/cg.txt", (64u << 20) + 1);
+    const std::vector<uint8_t> package = ArchiveOf({DeflatedItem("config/cg.txt", nullptr, (64u << 20) + 1)});
     exe.insert(exe.end(), package.begin(), package.end());
     TempDir temp;
     const std::wstring path = temp.path() + L"big.exe";
@@ -300,21 +325,94 @@ TEST(Package, AnEntryBeyondSixtyFourMebibytesIsRefusedInBoundedMemory) {
     EXPECT_LT(after - before, 32u << 20);
 }
 
-// Truncated and mutated packages and configuration texts: every attempt ends in a
-// result or a message, never a crash.
-TEST(Package, BrokenPackagesNeverCrash) {
+// The messages a user may be shown for a package: which ones each step may give.
+const wchar_t* const kOpenMessages[] = {L"没有附加配置文件,请打包配置文件", L"OpenZip失败"};
+const wchar_t* const kIniMessages[] = {L"读取ini文件失败", L"装载ini文件失败"};
+const wchar_t* const kSettingsMessages[] = {L"len error", L"装载ini文件失败"};
+const wchar_t* const kImageMessages[] = {L"读取图片失败"};
+
+// What one step showed: nothing, or exactly one of the messages it may give (with the
+// caption of every start-up failure but "len error", which brings its own).
+template <size_t N>
+void ExpectAtMostOneOf(const wchar_t* const (&allowed)[N], const char* step) {
+    const std::vector<RecordedMessage>& shown = RecordedMessages();
+    ASSERT_LE(shown.size(), 1u) << step;
+    if (shown.empty()) return;
+    bool known = false;
+    for (const wchar_t* text : allowed) known = known || shown[0].text == text;
+    EXPECT_TRUE(known) << step;
+    EXPECT_EQ(shown[0].caption, shown[0].text == L"len error" ? L"load fail" : L"启动失败") << step;
+}
+
+// What a launcher takes from a package it has opened: its settings and one image. Each
+// step ends in a result or a message it may give; a result is a usable one.
+struct PackageOutcome {
+    bool iniLoaded = false;
+    bool settingsRead = false;
+    bool imageLoaded = false;
+    bool bitmapLoaded = false;
+    std::wstring iniMessage;    // what LoadIniText showed
+    std::wstring imageMessage;  // what LoadPackageImage showed
+};
+
+PackageOutcome ReadWhatTheLauncherReads(LauncherConfig& config, const char* imageName) {
+    PackageOutcome outcome;
+    RecordedMessages().clear();
+    outcome.iniLoaded = config.LoadIniText("config/cg.txt");
+    ExpectAtMostOneOf(kIniMessages, "LoadIniText");
+    EXPECT_EQ(RecordedMessages().empty(), outcome.iniLoaded);
+    if (!RecordedMessages().empty()) outcome.iniMessage = RecordedMessages()[0].text;
+    if (outcome.iniLoaded) {
+        RecordedMessages().clear();
+        outcome.settingsRead = config.ReadSettings();
+        ExpectAtMostOneOf(kSettingsMessages, "ReadSettings");
+        if (outcome.settingsRead) {
+            EXPECT_TRUE(RecordedMessages().empty());
+            EXPECT_FALSE(config.links().empty());
+            EXPECT_EQ(strlen(config.settings().aesKey), 16u);
+        }
+    }
+    RecordedMessages().clear();
+    CImage image;
+    outcome.imageLoaded = config.LoadPackageImage(imageName, image);
+    ExpectAtMostOneOf(kImageMessages, "LoadPackageImage");
+    if (!RecordedMessages().empty()) outcome.imageMessage = RecordedMessages()[0].text;
+    if (outcome.imageLoaded) {
+        EXPECT_GT(image.GetWidth(), 0);
+        EXPECT_GT(image.GetHeight(), 0);
+    }
+    RecordedMessages().clear();
+    Gdiplus::Bitmap* bitmap = nullptr;
+    outcome.bitmapLoaded = config.LoadPackageBitmap(imageName, &bitmap);
+    ExpectAtMostOneOf(kImageMessages, "LoadPackageBitmap");
+    EXPECT_EQ(RecordedMessages().empty(), outcome.bitmapLoaded);
+    EXPECT_EQ(bitmap != nullptr, outcome.bitmapLoaded);
+    if (bitmap) {
+        EXPECT_GT(bitmap->GetWidth(), 0u);
+        EXPECT_GT(bitmap->GetHeight(), 0u);
+        delete bitmap;
+    }
+    return outcome;
+}
+
+std::wstring WriteLauncher(const TempDir& temp, const std::vector<uint8_t>& package) {
+    std::vector<uint8_t> exe = MinimalImage();
+    exe.insert(exe.end(), package.begin(), package.end());
+    const std::wstring path = temp.path() + L"fuzz.exe";
+    EXPECT_TRUE(WriteFileBytes(path, exe.data(), exe.size()));
+    return path;
+}
+
+// Truncated packages and packages with damaged bytes (mostly stopped by the zip reader
+// and its checksums): each ends in a result or the message for its step.
+TEST(Package, DamagedArchivesEndInAResultOrAMessage) {
     std::vector<uint8_t> package = PackageOf(ReadFileBytes(FixturePath(L"app\\good.exe")));
     ASSERT_FALSE(package.empty());
-    std::vector<uint8_t> text;
-    {
-        LauncherConfig config;
-        RecordMessagesOf(config);
-        ASSERT_TRUE(config.OpenPackageFile(FixturePath(L"app\\good.exe").c_str()));
-        ASSERT_TRUE(config.ReadPackageEntry("config/cg.txt", text));
-    }
     TempDir temp;
     std::mt19937 random(20261209);
+    int opened = 0;
     for (int round = 0; round < 150; ++round) {
+        SCOPED_TRACE(round);
         std::vector<uint8_t> mutated = package;
         switch (round % 3) {
             case 0:
@@ -331,30 +429,182 @@ TEST(Package, BrokenPackagesNeverCrash) {
                     mutated[mutated.size() - 1 - random() % tail] = static_cast<uint8_t>(random());
             }
         }
-        std::vector<uint8_t> exe = MinimalImage();
-        exe.insert(exe.end(), mutated.begin(), mutated.end());
-        std::wstring path = temp.path() + L"fuzz.exe";
-        ASSERT_TRUE(WriteFileBytes(path, exe.data(), exe.size()));
+        const std::wstring path = WriteLauncher(temp, mutated);
         LauncherConfig config;
         RecordMessagesOf(config);
-        if (config.OpenPackageFile(path.c_str()) && config.LoadIniText("config/cg.txt")) {
-            config.ReadSettings();
-            CImage image;
-            config.LoadPackageImage("config/main1.png", image);
+        const bool open = config.OpenPackageFile(path.c_str());
+        ExpectAtMostOneOf(kOpenMessages, "OpenPackageFile");
+        EXPECT_EQ(RecordedMessages().empty(), open);
+        if (!open) continue;
+        ++opened;
+        ReadWhatTheLauncherReads(config, "config/main1.png");
+    }
+    printf("[ figures  ] %d of 150 damaged archives opened\n", opened);
+}
+
+// The names of an archive's items, from its central directory.
+std::vector<std::string> ItemNames(const std::vector<uint8_t>& archive) {
+    std::vector<std::string> names;
+    if (archive.size() < 22) return names;
+    const uint8_t* end = archive.data() + archive.size() - 22;
+    auto u16 = [](const uint8_t* p) { return static_cast<uint32_t>(p[0] | p[1] << 8); };
+    auto u32 = [&u16](const uint8_t* p) { return u16(p) | u16(p + 2) << 16; };
+    if (u32(end) != 0x06054b50) return names;
+    size_t at = u32(end + 16);
+    for (uint32_t n = u16(end + 10); n > 0 && at + 46 <= archive.size(); --n) {
+        const uint8_t* entry = archive.data() + at;
+        const size_t nameLength = u16(entry + 28);
+        if (u32(entry) != 0x02014b50 || at + 46 + nameLength > archive.size()) break;
+        names.emplace_back(reinterpret_cast<const char*>(entry + 46), nameLength);
+        at += 46 + nameLength + u16(entry + 30) + u16(entry + 32);
+    }
+    return names;
+}
+
+void MutateText(std::mt19937& random, std::vector<uint8_t>& text) {
+    for (int i = 0; i < 1 + static_cast<int>(random() % 8); ++i) {
+        const size_t at = random() % (text.size() + 1);
+        switch (random() % 4) {
+            case 0: {
+                const uint8_t bytes[] = {'\n', '=', '[', ']', ';', 0, 0xE7, static_cast<uint8_t>(random())};
+                text.insert(text.begin() + static_cast<long>(at), bytes[random() % sizeof bytes]);
+                break;
+            }
+            case 1: {  // a number far beyond any field
+                const char* numbers[] = {"99999999999999999999", "-2147483649", "4294967296", "0x7FFFFFFF", "-"};
+                const char* number = numbers[random() % 5];
+                text.insert(text.begin() + static_cast<long>(at), number, number + strlen(number));
+                break;
+            }
+            case 2:  // a line repeated
+                if (at < text.size()) {
+                    const std::vector<uint8_t> line(text.begin() + static_cast<long>(at),
+                                                    text.begin() + static_cast<long>(std::min(text.size(), at + 40)));
+                    text.insert(text.begin() + static_cast<long>(at), line.begin(), line.end());
+                }
+                break;
+            default:
+                if (at < text.size()) text.erase(text.begin() + static_cast<long>(at));
         }
     }
-    for (int round = 0; round < 300; ++round) {
-        std::vector<uint8_t> mutated = text;
-        for (int i = 0; i < 1 + static_cast<int>(random() % 8); ++i) {
-            size_t at = random() % (mutated.size() + 1);
-            uint8_t bytes[] = {'\n', '=', '[', ']', ';', 0, 0xE7, static_cast<uint8_t>(random())};
-            mutated.insert(mutated.begin() + static_cast<long>(at), bytes[random() % sizeof bytes]);
-        }
-        mutated.resize(random() % (mutated.size() + 1));
+    if (random() % 4 == 0) text.resize(random() % (text.size() + 1));
+}
+
+// PNG chunk checksums made right again after a mutation, so that a changed header or
+// pixel data reaches the decoder instead of failing its first check.
+void FixPngChecksums(std::vector<uint8_t>& png) {
+    size_t at = 8;
+    while (png.size() >= 8 && at + 12 <= png.size()) {
+        const uint32_t length = static_cast<uint32_t>(png[at] << 24 | png[at + 1] << 16 | png[at + 2] << 8 | png[at + 3]);
+        if (length > png.size() - at - 12) return;
+        const uint32_t crc = crc32(0, &png[at + 4], length + 4);
+        uint8_t* out = &png[at + 8 + length];
+        out[0] = static_cast<uint8_t>(crc >> 24), out[1] = static_cast<uint8_t>(crc >> 16);
+        out[2] = static_cast<uint8_t>(crc >> 8), out[3] = static_cast<uint8_t>(crc);
+        at += 12 + length;
+    }
+}
+
+void MutateImage(std::mt19937& random, std::vector<uint8_t>& image) {
+    if (image.empty()) return;
+    switch (random() % 4) {
+        case 0:  // the header's width and height (a PNG's IHDR)
+            for (size_t at = 16; at < 24 && at < image.size(); ++at)
+                if (random() % 2) image[at] = static_cast<uint8_t>(random());
+            break;
+        case 1:
+            image.resize(random() % image.size());
+            break;
+        default:
+            for (int i = 0; i < 1 + static_cast<int>(random() % 16); ++i)
+                image[random() % image.size()] = static_cast<uint8_t>(random());
+    }
+    if (random() % 4 != 0) FixPngChecksums(image);
+}
+
+// Packages whose configuration text and images are mutated and then packed as the
+// package tool packs them, checksums right: the texts reach the INI parser and the
+// settings rules, the images GDI+. Each ends in a result or the message for its step;
+// what was not mutated still reads.
+TEST(Package, MutatedConfigurationAndImagesEndInAResultOrAMessage) {
+    const std::vector<uint8_t> package = PackageOf(ReadFileBytes(FixturePath(L"app\\good.exe")));
+    std::vector<std::pair<std::string, std::vector<uint8_t>>> entries;
+    std::vector<size_t> images;
+    size_t textIndex = SIZE_MAX;
+    {
+        const std::wstring fixture = FixturePath(L"app\\good.exe");
         LauncherConfig config;
         RecordMessagesOf(config);
-        if (config.ParseIniText(reinterpret_cast<const char*>(mutated.data()), mutated.size()) &&
-            config.ReadSettings()) {
+        ASSERT_TRUE(config.OpenPackageFile(fixture.c_str()));
+        for (const std::string& name : ItemNames(package)) {
+            std::vector<uint8_t> bytes;
+            ASSERT_TRUE(config.ReadPackageEntry(name.c_str(), bytes)) << name;
+            if (name == "config/cg.txt") textIndex = entries.size();
+            if (name.size() > 4 && name.compare(name.size() - 4, 4, ".png") == 0) images.push_back(entries.size());
+            entries.emplace_back(name, bytes);
+        }
+    }
+    ASSERT_NE(textIndex, SIZE_MAX);
+    ASSERT_FALSE(images.empty());
+
+    TempDir temp;
+    std::mt19937 random(20261210);
+    int settingsRead = 0, settingsRefused = 0, imagesDecoded = 0, imagesRefused = 0;
+    const int rounds = 240;
+    for (int round = 0; round < rounds; ++round) {
+        SCOPED_TRACE(round);
+        const bool textMutated = round % 3 != 1;
+        const bool imageMutated = round % 3 != 0;
+        const size_t imageIndex = images[random() % images.size()];
+        std::vector<ZipItem> items;
+        for (size_t i = 0; i < entries.size(); ++i) {
+            std::vector<uint8_t> bytes = entries[i].second;
+            if (i == textIndex && textMutated) MutateText(random, bytes);
+            if (i == imageIndex && imageMutated) MutateImage(random, bytes);
+            items.push_back(DeflatedItem(entries[i].first, bytes.data(), static_cast<uint32_t>(bytes.size())));
+        }
+        const std::wstring path = WriteLauncher(temp, ArchiveOf(items));
+        LauncherConfig config;
+        RecordMessagesOf(config);
+        ASSERT_TRUE(config.OpenPackageFile(path.c_str()));
+        EXPECT_TRUE(RecordedMessages().empty());
+        const PackageOutcome outcome = ReadWhatTheLauncherReads(config, entries[imageIndex].first.c_str());
+        // Every entry reads whole: the checksums held, and what failed, failed in a parser.
+        EXPECT_NE(outcome.iniMessage, L"读取ini文件失败");
+        EXPECT_EQ(outcome.imageMessage, L"");
+        if (!textMutated) EXPECT_TRUE(outcome.settingsRead);
+        if (!imageMutated) EXPECT_TRUE(outcome.imageLoaded && outcome.bitmapLoaded);
+        if (textMutated) ++(outcome.settingsRead ? settingsRead : settingsRefused);
+        if (imageMutated) ++(outcome.bitmapLoaded ? imagesDecoded : imagesRefused);
+    }
+    printf("[ figures  ] mutated texts: %d read, %d refused; mutated images: %d decoded, %d refused\n",
+           settingsRead, settingsRefused, imagesDecoded, imagesRefused);
+    // Both ends were reached: the parsers saw the mutated bytes.
+    EXPECT_GT(settingsRead, 0);
+    EXPECT_GT(settingsRefused, 0);
+    EXPECT_GT(imagesDecoded + imagesRefused, 0);
+}
+
+// Mutated configuration texts given to the parser directly.
+TEST(Package, MutatedTextsEndInSettingsOrAMessage) {
+    std::vector<uint8_t> text;
+    {
+        LauncherConfig config;
+        RecordMessagesOf(config);
+        ASSERT_TRUE(config.OpenPackageFile(FixturePath(L"app\\good.exe").c_str()));
+        ASSERT_TRUE(config.ReadPackageEntry("config/cg.txt", text));
+    }
+    std::mt19937 random(20261211);
+    for (int round = 0; round < 300; ++round) {
+        SCOPED_TRACE(round);
+        std::vector<uint8_t> mutated = text;
+        MutateText(random, mutated);
+        LauncherConfig config;
+        RecordMessagesOf(config);
+        if (!config.ParseIniText(reinterpret_cast<const char*>(mutated.data()), mutated.size())) continue;
+        const bool read = config.ReadSettings();
+        ExpectAtMostOneOf(kSettingsMessages, "ReadSettings");
+        if (read) {
             EXPECT_FALSE(config.links().empty());
             EXPECT_EQ(strlen(config.settings().aesKey), 16u);
         }
