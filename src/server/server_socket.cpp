@@ -177,6 +177,7 @@ void CCustomServerSocket::Stop() {
     // The accept thread sets stopped when it ends; set it here too, for a start whose
     // accept thread never ran.
     InterlockedExchange(&stopped_, 1);
+    WakeDataThread();
     if (handle_ != INVALID_SOCKET) Close();
     JoinThread(dataThread_, L"data");
     OnStopped();
@@ -257,6 +258,7 @@ void CCustomServerSocket::AcceptLoop() {
         if (!client->IsConnected() || !clients_.Push(client)) {
             DeleteClient(client);
         } else {
+            WakeDataThread();
             LogMessage(ravlib::kLogInfo, L"接入新连接");
         }
         Sleep(1);
@@ -271,7 +273,7 @@ void CCustomServerSocket::DataLoop() {
         Process();
         int done = 1;
         bool overran = ravlib::GetTickMs() - start >= period_;
-        while (!overran && done < passes_) {
+        while (!overran && done < passes_ && stopped_ == 0) {
             Process();
             ++done;
             overran = ravlib::GetTickMs() - start >= period_;

@@ -91,6 +91,9 @@ public:
     // Data thread start and end.
     virtual void OnThreadStart() {}
     virtual void OnThreadEnd() {}
+    // Ends a wait of the data thread between passes at once (any thread); called when a
+    // connection has been handed over and when the server stops. Default: nothing.
+    virtual void WakeDataThread() {}
     // A configured connection, before it is handed to the data thread (accept thread).
     virtual void OnClientAccepted(CCustomServerClientSocket* client) { (void)client; }
     // Asked by Start after the socket listens; false refuses the start.

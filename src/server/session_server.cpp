@@ -318,10 +318,60 @@ void CSessionServer::OnClientAccepted(CCustomServerClientSocket* client) {
 
 void CSessionServer::OnThreadStart() {
     dataThreadId_ = GetCurrentThreadId();
+    SOCKET wake = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    int length = sizeof address;
+    u_long nonBlocking = 1;
+    if (wake != INVALID_SOCKET &&
+        (bind(wake, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
+         getsockname(wake, reinterpret_cast<sockaddr*>(&address), &length) != 0 ||
+         ioctlsocket(wake, FIONBIO, &nonBlocking) != 0)) {
+        closesocket(wake);
+        wake = INVALID_SOCKET;
+    }
+    if (wake == INVALID_SOCKET)
+        LogMessage(kLogError, L"no wake-up socket: the data thread looks for news every %d ms",
+                   static_cast<int>(kShortWaitMs));
+    {
+        CAutoLock guard(&wakeLock_);
+        wakeSocket_ = wake;
+        wakeAddress_ = address;
+    }
+    CCurlHttpClient::AddResponseListener(OnResponseQueued, this);
+}
+
+void CSessionServer::OnThreadEnd() {
+    CCurlHttpClient::RemoveResponseListener(OnResponseQueued, this);
+    CAutoLock guard(&wakeLock_);
+    if (wakeSocket_ != INVALID_SOCKET) closesocket(wakeSocket_);
+    wakeSocket_ = INVALID_SOCKET;
+}
+
+void CSessionServer::WakeDataThread() {
+    if (wakePending_.exchange(true)) return;
+    CAutoLock guard(&wakeLock_);
+    if (wakeSocket_ == INVALID_SOCKET) return;
+    const char byte = 0;
+    sendto(wakeSocket_, &byte, 1, 0, reinterpret_cast<const sockaddr*>(&wakeAddress_), sizeof wakeAddress_);
+}
+
+void CSessionServer::OnResponseQueued(void* server) {
+    static_cast<CSessionServer*>(server)->WakeDataThread();
+}
+
+void CSessionServer::DrainWakeUps() {
+    char bytes[64];
+    while (recv(wakeSocket_, bytes, sizeof bytes, 0) > 0) {
+    }
 }
 
 void CSessionServer::Process() {
     const uint64_t passStart = GetTickMs();
+    // News from other threads from here on sends a new wake-up; what came before is
+    // taken in this pass.
+    wakePending_ = false;
     CCustomServerSocket::Process();
     CCurlHttpClient* http = CCurlHttpClient::GetInstance();
     if (http) http->DispatchResponses();
@@ -340,6 +390,7 @@ void CSessionServer::Process() {
 }
 
 void CSessionServer::WaitForTraffic(uint64_t passStart) {
+    if (stopped_ != 0) return;
     // An fd_set with room for more sockets than FD_SETSIZE (Winsock reads fd_count).
     struct SocketSet {
         u_int count;
@@ -349,6 +400,8 @@ void CSessionServer::WaitForTraffic(uint64_t passStart) {
     SocketSet writable;
     readable.count = 0;
     writable.count = 0;
+    // Only the data thread opens and closes the wake-up socket: it reads it without the lock.
+    if (wakeSocket_ != INVALID_SOCKET) readable.sockets[readable.count++] = wakeSocket_;
     int32_t unwatched = 0;
     for (int32_t i = 0; i < clients_.Count(); ++i) {
         CCustomServerClientSocket* client = clients_[i];
@@ -368,14 +421,20 @@ void CSessionServer::WaitForTraffic(uint64_t passStart) {
     }
     // Under Wine, room in a send buffer is reported up to 10 ms late: a connection with
     // replies queued is looked at again after 1 ms.
-    const long waitMs = unwatched > 0 || writable.count > 0 ? 1 : kTrafficWaitMs;
+    long waitMs = kTrafficWaitMs;
+    if (unwatched > 0 || writable.count > 0)
+        waitMs = 1;
+    else if (wakeSocket_ == INVALID_SOCKET || !waitingFetches_.empty())
+        waitMs = kShortWaitMs;
     if (readable.count == 0 && writable.count == 0) {
         Sleep(static_cast<DWORD>(waitMs));
         return;
     }
-    timeval timeout = {0, waitMs * 1000};
-    select(0, reinterpret_cast<fd_set*>(&readable), writable.count ? reinterpret_cast<fd_set*>(&writable) : nullptr,
-           nullptr, &timeout);
+    timeval timeout = {waitMs / 1000, waitMs % 1000 * 1000};
+    const int ready = select(0, reinterpret_cast<fd_set*>(&readable),
+                             writable.count ? reinterpret_cast<fd_set*>(&writable) : nullptr, nullptr, &timeout);
+    if (ready > 0 && wakeSocket_ != INVALID_SOCKET && FD_ISSET(wakeSocket_, reinterpret_cast<fd_set*>(&readable)))
+        DrainWakeUps();
 }
 
 bool CSessionServer::RequestRemoteFile(const char* address, const wchar_t* localPath,
@@ -454,8 +513,11 @@ void CSessionServer::OnRemoteFile(void* user, CCurlHttpResponse* response) {
         reply.words[1] = request->GetParam2();
         reply.words[2] = request->GetParam3();
         reply.body.assign(response->GetBody(), response->GetBody() + response->GetBodyLength());
-        CAutoLock guard(&server->repliesLock_);
-        server->pendingReplies_.push_back(std::move(reply));
+        {
+            CAutoLock guard(&server->repliesLock_);
+            server->pendingReplies_.push_back(std::move(reply));
+        }
+        server->WakeDataThread();
     } catch (const std::bad_alloc&) {
         LogMessage(kLogError, L"no memory for the reply to %hs", request->GetUrl());
     }

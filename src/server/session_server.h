@@ -13,6 +13,7 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include <atomic>
 #include <deque>
 #include <string>
 #include <vector>
@@ -102,9 +103,13 @@ public:
         kLocalDirChars = 260,
         kResourceBaseBytes = 128,
         kLingerMs = 300000,
-        // The longest wait of the data thread for traffic between two passes, and the
-        // most connections it watches while it waits (beyond those it only polls).
-        kTrafficWaitMs = 10,
+        // The longest wait of the data thread for traffic between two passes: news from
+        // other threads (a finished transfer, a reply queued, a new connection, the stop)
+        // wakes it. Without its wake-up socket, or while fetches wait for the budget of
+        // bodies, the short one. And the most connections it watches while it waits
+        // (beyond those it only polls).
+        kTrafficWaitMs = 1000,
+        kShortWaitMs = 10,
         kWatchedSockets = 1024,
         // The kernel send buffer of a game connection: a cached file of 1 MiB leaves in
         // a few sends instead of dozens.
@@ -121,10 +126,13 @@ public:
     CCustomServerClientSocket* CreateClient(SOCKET handle, const sockaddr_in* peer) override;
     // The pass over the connections, the finished transfers of the HTTP client, then a
     // wait of at most kTrafficWaitMs until a connection has bytes to read or room for
-    // its queued replies (none after a pass that moved bytes). The data thread thus
-    // sleeps only while nothing happens, and answers a request as soon as it arrives.
+    // its queued replies, or another thread wakes it (no wait after a pass that moved
+    // bytes). The data thread thus sleeps only while nothing happens, and answers a
+    // request, a finished transfer or a new connection as soon as it arrives.
     void Process() override;
     void OnThreadStart() override;
+    void OnThreadEnd() override;
+    void WakeDataThread() override;
     void OnClientAccepted(CCustomServerClientSocket* client) override;
 
     // Called from the main thread; connections accepted afterwards take these. The
@@ -175,9 +183,19 @@ private:
     void StartWaitingFetches();
     bool StartFetch(const WaitingFetch& fetch);
     void WaitForTraffic(uint64_t passStart);
+    // Takes the datagrams that woke the data thread.
+    void DrainWakeUps();
+    // The HTTP client's listener (user = the server).
+    static void OnResponseQueued(void* server);
     CSessionClient* FindConnectedClient(uint32_t id);
 
     DWORD dataThreadId_ = 0;
+    // While the data thread runs, a loopback datagram socket it waits on beside its
+    // connections; other threads send it a byte to wake it (one until the next pass).
+    ravlib::sync::lock::CCSLock wakeLock_;
+    SOCKET wakeSocket_ = INVALID_SOCKET;
+    sockaddr_in wakeAddress_ = {};
+    std::atomic<bool> wakePending_{false};
     ravlib::sync::lock::CCSLock repliesLock_;
     std::vector<RemoteReply> pendingReplies_;
     std::deque<WaitingFetch> waitingFetches_;  // data thread
