@@ -37,22 +37,6 @@ String UpToLastBackslash(const String& path) {
     return cut == String::npos ? String() : path.substr(0, cut + 1);
 }
 
-std::string NarrowFromWide(const wchar_t* text) {
-    int bytes = WideCharToMultiByte(CP_ACP, 0, text, -1, nullptr, 0, nullptr, nullptr);
-    if (bytes <= 1) return std::string();
-    std::string narrow(static_cast<size_t>(bytes - 1), '\0');
-    WideCharToMultiByte(CP_ACP, 0, text, -1, &narrow[0], bytes, nullptr, nullptr);
-    return narrow;
-}
-
-std::string Utf8FromWide(const std::wstring& text) {
-    int bytes = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
-    if (bytes <= 1) return std::string();
-    std::string narrow(static_cast<size_t>(bytes - 1), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, &narrow[0], bytes, nullptr, nullptr);
-    return narrow;
-}
-
 }  // namespace
 
 FirstWindowChoice ChooseFirstWindow(const char* firstUrl, bool playSplash, const wchar_t* commandLine) {
@@ -66,7 +50,7 @@ FirstWindowChoice ChooseFirstWindow(const char* firstUrl, bool playSplash, const
     } else if (length == 1) {
         for (int i = 1; argv && i < argc; ++i) {
             if (argv[i][0] != L'/' && argv[i][0] != L'-') {
-                choice.gameAddress = NarrowFromWide(argv[i]);
+                choice.gameAddress = AnsiFromWide(argv[i]);
                 break;
             }
         }

@@ -8,26 +8,16 @@
 #include <string>
 
 #include "framework/handles.h"
+#include "framework/text.h"
 
 namespace {
 
 const wchar_t kError[] = L"Error";
 
-std::wstring FromAnsi(const char* text) {
-    wchar_t wide[MAX_PATH] = L"";
-    MultiByteToWideChar(CP_ACP, 0, text, -1, wide, MAX_PATH);
-    wide[MAX_PATH - 1] = L'\0';
-    return wide;
-}
-
 }  // namespace
 
 DWORD BrowserEmulationValue(const wchar_t* versionText) {
-    char narrow[64] = "";
-    WideCharToMultiByte(CP_ACP, 0, versionText ? versionText : L"", -1, narrow, sizeof narrow,
-                        nullptr, nullptr);
-    narrow[sizeof narrow - 1] = '\0';
-    int major = atoi(narrow);
+    int major = atoi(AnsiFromWide(versionText ? versionText : L"").c_str());
     if (major <= 7) return 0;
     if (major == 8) return 8000;
     if (major == 9) return 9000;
@@ -82,7 +72,7 @@ bool ShortcutTarget(const char* shortcutPath, wchar_t* buffer, int size) {
     CComPtr<IPersistFile> file;
     HRESULT result = link->QueryInterface(IID_IPersistFile, file.ReceiveVoid());
     if (FAILED(result)) return false;
-    std::wstring path = FromAnsi(shortcutPath);
+    std::wstring path = WideFromAnsi(shortcutPath);
     result = file->Load(path.c_str(), STGM_READ);
     if (FAILED(result)) return false;
     WIN32_FIND_DATAW found;
@@ -96,7 +86,7 @@ bool ShortcutExists(const char* exePath, const char* desktopDir) {
     WIN32_FIND_DATAA found;
     HANDLE search = FindFirstFileA(pattern.c_str(), &found);
     if (search == INVALID_HANDLE_VALUE) return false;
-    std::wstring exe = FromAnsi(exePath);
+    std::wstring exe = WideFromAnsi(exePath);
     bool exists = false;
     int entries = 0;
     do {

@@ -2,22 +2,11 @@
 
 #include <string>
 
-namespace {
-
-std::string ToUtf8(const wchar_t* text) {
-    int size = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
-    if (size <= 1) return std::string();
-    std::string result(static_cast<size_t>(size), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text, -1, &result[0], size, nullptr, nullptr);
-    result.resize(static_cast<size_t>(size - 1));
-    return result;
-}
-
-}  // namespace
+#include "framework/text.h"
 
 bool OpenPackageMovieStream(LauncherConfig& config, const wchar_t* name, PackageMovie& movie) {
     std::vector<uint8_t> bytes;
-    if (!name || !config.ReadPackageEntry(ToUtf8(name).c_str(), bytes)) {
+    if (!name || !config.ReadPackageEntry(Utf8FromWide(name).c_str(), bytes)) {
         MessageBoxW(nullptr, L"读取图片失败", L"启动失败", MB_OK);
         return false;
     }

@@ -19,10 +19,6 @@ const char kInitFunction[] = "_InitGameParams";
 // Function keys repeat into the movie at most once per this many milliseconds.
 const DWORD kFunctionKeyRepeatMs = 200;
 
-std::wstring WideFromUtf8(const char* text) {
-    return std::wstring(ToWide(text, true));
-}
-
 // The request in UTF-8, values inserted as they are.
 std::string BuildRequest(const char* function, const char* firstArgument, const std::vector<std::string>& items) {
     std::string request = "<invoke name=\"";
@@ -91,11 +87,11 @@ bool ParseClientRequest(const wchar_t* request, std::vector<std::string>* argume
     if (!ToOemText(request, oemText, static_cast<int>(sizeof oemText))) {
         return false;
     }
-    char text[kMaxRequestUtf8Bytes];
-    if (WideCharToMultiByte(CP_UTF8, 0, request, -1, text, static_cast<int>(sizeof text), nullptr, nullptr) == 0) {
+    const std::string text = Utf8FromWide(request);
+    if (text.size() >= kMaxRequestUtf8Bytes) {
         return false;
     }
-    return ParseClientRequestText(text, arguments);
+    return ParseClientRequestText(text.c_str(), arguments);
 }
 
 CScriptBridge::CScriptBridge(IGameBridgeWindow& window, CClientServices& services, const LauncherSettings& settings)

@@ -195,11 +195,8 @@ void CLauncherStandardDlg::OnControlEvent(UINT controlId, DISPID id, DISPPARAMS*
 }
 
 void CLauncherStandardDlg::OnBeforeNavigate2(const wchar_t* address) {
-    int length = WideCharToMultiByte(CP_ACP, 0, address, -1, nullptr, 0, nullptr, nullptr);
-    if (length <= 0) return;
-    std::string narrow(static_cast<size_t>(length), '\0');
-    WideCharToMultiByte(CP_ACP, 0, address, -1, &narrow[0], length, nullptr, nullptr);
-    narrow.resize(static_cast<size_t>(length - 1));
+    if (!address) return;
+    const std::string narrow = AnsiFromWide(address);
 
     // An empty header would match every address, the blank page included.
     const char* header = host_.config().gameheader();

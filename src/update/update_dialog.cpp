@@ -31,15 +31,6 @@ void SetUpdateActive(bool active) {
     InterlockedCompareExchange(&g_updateActive, wanted, 1 - wanted);
 }
 
-std::wstring FromUtf8(const std::string& text) {
-    if (text.empty()) return std::wstring();
-    int count = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    std::wstring wide(static_cast<size_t>(count > 0 ? count : 0), L'\0');
-    if (count > 0)
-        MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &wide[0], count);
-    return wide;
-}
-
 using SetLayeredWindowAttributesFunction = BOOL(WINAPI*)(HWND, COLORREF, BYTE, DWORD);
 
 }  // namespace
@@ -117,7 +108,7 @@ BOOL UpdateDlg::OnInitDialog() {
     int top = (GetSystemMetrics(SM_CYSCREEN) - height) / 2;
     MoveWindow(left < 0 ? 0 : left, top < 0 ? 0 : top, width, height);
 
-    tipText_ = tips_.empty() ? std::wstring() : FromUtf8(tips_[0]);
+    tipText_ = tips_.empty() ? std::wstring() : WideFromUtf8(tips_[0]);
 
     CImage style;
     if (!config.LoadPackageImage("config/style.png", style)) return FALSE;
@@ -356,7 +347,7 @@ bool UpdateDlg::StoreDictionary(const uint8_t* body, size_t length) {
         return false;
     }
     const char* itemName = host_.config().settings().hashdicttxt;
-    std::wstring wideName = FromUtf8(itemName);
+    std::wstring wideName = WideFromUtf8(itemName);
     int32_t index = -1;
     ZipItemInfoW info = {};
     uint32_t located = LocateZipItemW(zip, wideName.c_str(), true, &index, &info);
@@ -385,11 +376,11 @@ bool UpdateDlg::StoreDictionary(const uint8_t* body, size_t length) {
 
 void UpdateDlg::SetTip(TipMode mode, bool ok, int step, const char* address) {
     if (mode == TipMode::Retry) {
-        if (tips_.size() > 3) tipText_ = FormatTipText(FromUtf8(tips_[3]), step);
+        if (tips_.size() > 3) tipText_ = FormatTipText(WideFromUtf8(tips_[3]), step);
     } else if (ok) {
-        if (tips_.size() >= 2) tipText_ = FormatTipText(FromUtf8(tips_[1]), step);
+        if (tips_.size() >= 2) tipText_ = FormatTipText(WideFromUtf8(tips_[1]), step);
     } else if (tips_.size() > 2) {
-        tipText_ = FromUtf8(tips_[2]) + FromUtf8(address ? address : "");
+        tipText_ = WideFromUtf8(tips_[2]) + WideFromUtf8(address ? address : "");
     }
 }
 
@@ -412,13 +403,13 @@ void UpdateDlg::PrepareServer() {
     FileSrvSetLocalDir(host_.cacheDirectory().c_str());
     FileSrvSetResourceBase(host_.cdnAddress().c_str());
     FileSrvSetResourceHosts(pageAddress_.c_str(), settings.resourceHosts);
-    FileSrvSetLauncherFiles({FromUtf8(settings.hashdicttxt), FromUtf8(settings.hashdictzip), FromUtf8(settings.hashkey),
-                             FromUtf8(settings.swf), kUpdateBatchName},
-                            FromUtf8(UrlFileName(settings.exeUrl)));
+    FileSrvSetLauncherFiles({WideFromUtf8(settings.hashdicttxt), WideFromUtf8(settings.hashdictzip), WideFromUtf8(settings.hashkey),
+                             WideFromUtf8(settings.swf), kUpdateBatchName},
+                            WideFromUtf8(UrlFileName(settings.exeUrl)));
 }
 
 std::wstring UpdateDlg::CachePath(const char* utf8Name) const {
-    return host_.cacheDirectory() + FromUtf8(utf8Name ? utf8Name : "");
+    return host_.cacheDirectory() + WideFromUtf8(utf8Name ? utf8Name : "");
 }
 
 std::string UpdateDlg::Tick() const {

@@ -4,6 +4,7 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "framework/text.h"
 #include "ravlib/log.h"
 #include "server/file_cache.h"
 
@@ -33,15 +34,6 @@ std::string VersionText(const VersionNumber& version) {
 }
 
 bool IsSameVersion(const VersionNumber& a, const VersionNumber& b) { return a.major == b.major && a.minor == b.minor; }
-
-std::wstring WideFromUtf8(const std::string& text) {
-    if (text.empty()) return std::wstring();
-    const int count = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    if (count <= 0) return std::wstring();
-    std::wstring wide(static_cast<size_t>(count), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &wide[0], count);
-    return wide;
-}
 
 }  // namespace
 
@@ -77,21 +69,6 @@ std::wstring BuildUpdateBatch(const std::wstring& newExe, const std::wstring& la
     return batch;
 }
 
-bool AnsiFromWide(const std::wstring& text, std::string* ansi) {
-    ansi->clear();
-    if (text.empty()) return true;
-    // A UTF-8 ANSI code page represents everything and refuses the default-character query.
-    const bool utf8 = GetACP() == CP_UTF8;
-    const DWORD flags = utf8 ? 0 : WC_NO_BEST_FIT_CHARS;
-    BOOL usedDefault = FALSE;
-    BOOL* usedDefaultQuery = utf8 ? nullptr : &usedDefault;
-    const int length = static_cast<int>(text.size());
-    const int count = WideCharToMultiByte(CP_ACP, flags, text.data(), length, nullptr, 0, nullptr, usedDefaultQuery);
-    if (count <= 0 || usedDefault) return false;
-    ansi->resize(static_cast<size_t>(count));
-    return WideCharToMultiByte(CP_ACP, flags, text.data(), length, &(*ansi)[0], count, nullptr, usedDefaultQuery) == count &&
-           !usedDefault;
-}
 
 VersionChecker::VersionChecker(LauncherHost& host, const char* server, int32_t port, const char* versionPath)
     : host_(host), versionPath_(versionPath ? versionPath : ""), serverName_(server ? server : ""), serverPort_(port) {}
@@ -209,7 +186,7 @@ void VersionChecker::Install(const uint8_t* body, size_t length) {
     const std::wstring launcherName = launcherPath.substr(launcherPath.rfind(L'\\') + 1);
 
     std::string batch;
-    if (!AnsiFromWide(BuildUpdateBatch(newExe, launcherName, cacheDirectory, launcherPath), &batch)) return;
+    if (!ExactAnsiFromWide(BuildUpdateBatch(newExe, launcherName, cacheDirectory, launcherPath), &batch)) return;
     if (!FileSrvSaveFile(newExe.c_str(), body, length) ||
         !FileSrvSaveFile((cacheDirectory + kUpdateBatchName).c_str(), batch.data(), batch.size())) {
         DeleteFileW(newExe.c_str());

@@ -44,9 +44,6 @@ std::string UrlFileName(const char* url);
 std::wstring BuildUpdateBatch(const std::wstring& newExe, const std::wstring& launcherName,
                               const std::wstring& cacheDirectory, const std::wstring& launcherPath);
 
-// text in the ANSI code page; false when a character has no exact counterpart there.
-bool AnsiFromWide(const std::wstring& text, std::string* ansi);
-
 class VersionChecker {
 public:
     // The host must outlive the checker.

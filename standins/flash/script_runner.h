@@ -19,6 +19,7 @@
 #include <thread>
 #include <vector>
 
+#include "framework/text.h"
 #include "standins/flash/movie_script.h"
 
 class ScriptReport {
@@ -91,9 +92,6 @@ private:
     uint32_t filesReceived_ = 0;
     uint32_t filesFailed_ = 0;
 };
-
-std::wstring WideFromUtf8(const std::string& text);
-std::string Utf8FromWide(const std::wstring& text);
 
 // The text of the first argument of an invoke request, "" when there is none; and every
 // string argument in order. Values are taken as they stand between the tags.

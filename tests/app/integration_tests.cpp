@@ -24,7 +24,7 @@ TEST(BrowserEmulation, ValueFollowsTheMajorVersion) {
         {L"", 0},                  {L"abc", 0},             {L"99", 10001},
     };
     for (const Case& c : cases)
-        EXPECT_EQ(BrowserEmulationValue(c.version), c.value) << testing_support::ToUtf8(c.version);
+        EXPECT_EQ(BrowserEmulationValue(c.version), c.value) << Utf8FromWide(c.version);
 }
 
 TEST_F(BrowserKey, TheInstalledVersionDecidesTheEmulationValueOfThisExecutable) {
@@ -35,7 +35,7 @@ TEST_F(BrowserKey, TheInstalledVersionDecidesTheEmulationValueOfThisExecutable) 
     for (const Case& c : cases) {
         SetVersion(c.version);
         ApplyBrowserEmulation(L"EmulationTest.exe");
-        EXPECT_EQ(c.value, FeatureValue(L"EmulationTest.exe")) << testing_support::ToUtf8(c.version);
+        EXPECT_EQ(c.value, FeatureValue(L"EmulationTest.exe")) << Utf8FromWide(c.version);
     }
     // Version 7 writes nothing: the value stays what it was.
     SetVersion(L"7.0.5730");
@@ -74,7 +74,7 @@ TEST_F(BrowserKey, AMissingKeyIsReportedAndNothingIsWritten) {
     RegRenameKey(parent, L"Internet Explorer (moved)", L"Internet Explorer");
     RegCloseKey(parent);
     ASSERT_EQ(1u, boxes.size());
-    EXPECT_EQ(testing_support::FromUtf8("无法判断IE版本信息"), boxes[0].text);
+    EXPECT_EQ(WideFromUtf8("无法判断IE版本信息"), boxes[0].text);
     EXPECT_EQ(L"Error", boxes[0].caption);
     EXPECT_EQ(0u, FeatureValue(L"EmulationMissing.exe"));
 }
@@ -83,11 +83,6 @@ class Shortcuts : public ::testing::Test {
 protected:
     void SetUp() override { CoInitialize(nullptr); }
     void TearDown() override { CoUninitialize(); }
-    std::string Narrow(const std::wstring& text) {
-        char narrow[MAX_PATH * 2] = "";
-        WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, narrow, sizeof narrow, nullptr, nullptr);
-        return narrow;
-    }
 };
 
 TEST_F(Shortcuts, FoundByTargetWhateverTheirName) {
@@ -97,19 +92,19 @@ TEST_F(Shortcuts, FoundByTargetWhateverTheirName) {
     ASSERT_TRUE(testing_support::WriteFileBytes(exe, "MZ", 2));
     ASSERT_TRUE(testing_support::WriteFileBytes(other, "MZ", 2));
 
-    EXPECT_FALSE(ShortcutExists(Narrow(exe).c_str(), Narrow(desktop.path()).c_str()));
-    EXPECT_FALSE(ShortcutExists(nullptr, Narrow(desktop.path()).c_str()));
+    EXPECT_FALSE(ShortcutExists(AnsiFromWide(exe).c_str(), AnsiFromWide(desktop.path()).c_str()));
+    EXPECT_FALSE(ShortcutExists(nullptr, AnsiFromWide(desktop.path()).c_str()));
 
     std::wstring toOther = desktop.path() + L"Other copy.lnk";
     EXPECT_EQ(CreateShortcut(other.c_str(), toOther.c_str(), nullptr), 0);
     wchar_t target[MAX_PATH] = L"";
-    ASSERT_TRUE(ShortcutTarget(Narrow(toOther).c_str(), target, MAX_PATH));
+    ASSERT_TRUE(ShortcutTarget(AnsiFromWide(toOther).c_str(), target, MAX_PATH));
     EXPECT_EQ(lstrcmpiW(target, other.c_str()), 0);
-    EXPECT_FALSE(ShortcutExists(Narrow(exe).c_str(), Narrow(desktop.path()).c_str()));
+    EXPECT_FALSE(ShortcutExists(AnsiFromWide(exe).c_str(), AnsiFromWide(desktop.path()).c_str()));
 
     std::wstring renamed = desktop.path() + L"My game.lnk";
     CreateShortcut(exe.c_str(), renamed.c_str(), nullptr);
-    EXPECT_TRUE(ShortcutExists(Narrow(exe).c_str(), Narrow(desktop.path()).c_str()));
+    EXPECT_TRUE(ShortcutExists(AnsiFromWide(exe).c_str(), AnsiFromWide(desktop.path()).c_str()));
 }
 
 }  // namespace

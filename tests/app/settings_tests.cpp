@@ -287,7 +287,7 @@ TEST(Helpers, CreateDirectoryPathKeepsTheRootOfANetworkPath) {
     SetCurrentDirectoryW(previous);
     for (const wchar_t* made : {L"cache\\tarn", L"cache2"}) {
         DWORD attributes = GetFileAttributesW((share + made).c_str());
-        EXPECT_NE(INVALID_FILE_ATTRIBUTES, attributes) << testing_support::ToUtf8(made);
+        EXPECT_NE(INVALID_FILE_ATTRIBUTES, attributes) << Utf8FromWide(made);
     }
     EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW((current.path() + L"launcher-test").c_str()));
     for (const wchar_t* made : {L"cache\\tarn", L"cache", L"cache2"}) RemoveDirectoryW((share + made).c_str());

@@ -16,11 +16,9 @@
 using testing_support::CaughtBox;
 using testing_support::CopyFileTo;
 using testing_support::FixturePath;
-using testing_support::FromUtf8;
 using testing_support::ReadFileBytes;
 using testing_support::RunAndCatch;
 using testing_support::RunResult;
-using testing_support::ToUtf8;
 using testing_support::TempDir;
 using testing_support::WriteFileBytes;
 
@@ -75,13 +73,13 @@ TEST(Startup, EachFailureShowsItsMessageAndEnds) {
     for (const Case& c : cases) {
         Report report;
         RunResult run = RunLauncher(c.fixture, temp.path() + L"Launcher.exe", L"", &report);
-        ASSERT_TRUE(run.exited) << testing_support::ToUtf8(c.fixture);
+        ASSERT_TRUE(run.exited) << Utf8FromWide(c.fixture);
         EXPECT_TRUE(report.empty()) << "start-up went on after the failure";
         if (!c.text) {
             EXPECT_TRUE(run.boxes.empty());
             continue;
         }
-        ASSERT_EQ(run.boxes.size(), 1u) << testing_support::ToUtf8(c.fixture);
+        ASSERT_EQ(run.boxes.size(), 1u) << Utf8FromWide(c.fixture);
         EXPECT_EQ(run.boxes[0].text, c.text);
         EXPECT_EQ(run.boxes[0].caption, c.caption);
     }
@@ -104,7 +102,7 @@ TEST(Startup, GoodPackageRemovesLeftoversAndPreparesTheCache) {
     EXPECT_EQ(report["first_window"], "login");
     EXPECT_EQ(report["started_with_argument"], "0");
     EXPECT_EQ(report["title"], "测试游戏");
-    EXPECT_EQ(FromUtf8(report["cache_directory"]), cache);
+    EXPECT_EQ(WideFromUtf8(report["cache_directory"]), cache);
     EXPECT_FALSE(testing_support::ReadFileBytes(dir + L"Launcher_back_up.exe").size());
     for (const std::wstring& leftover :
          {dir + L"Launcher_back_up.exe", dir + L"Launcher_update.bat", cache + L"Launcher_update.bat"})
@@ -126,7 +124,7 @@ TEST(Startup, LeftoversGoBeforeThePackageIsOpened) {
     ASSERT_EQ(1u, run.boxes.size());
     EXPECT_EQ(L"OpenZip失败", run.boxes[0].text);
     for (const wchar_t* leftover : {L"Launcher_back_up.exe", L"Launcher_update.bat"})
-        EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW((dir + leftover).c_str())) << ToUtf8(leftover);
+        EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW((dir + leftover).c_str())) << Utf8FromWide(leftover);
 }
 
 std::wstring DesktopFolder() {
@@ -135,11 +133,6 @@ std::wstring DesktopFolder() {
     return desktop;
 }
 
-std::string Narrow(const std::wstring& text) {
-    char narrow[MAX_PATH * 2] = "";
-    WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, narrow, sizeof narrow, nullptr, nullptr);
-    return narrow;
-}
 
 // A package with BoRegedit and BoLihk set and no initname: start-up registers the
 // executable's file name for browser emulation and puts Launcher.lnk on the desktop.
@@ -159,9 +152,9 @@ TEST_F(BrowserKey, StartUpRegistersTheExecutableAndPutsItsShortcutOnTheDesktop) 
     EXPECT_EQ(9000u, FeatureValue(L"Launcher.exe"));
     wchar_t target[MAX_PATH] = L"";
     CoInitialize(nullptr);
-    EXPECT_TRUE(ShortcutTarget(Narrow(shortcut).c_str(), target, MAX_PATH));
+    EXPECT_TRUE(ShortcutTarget(AnsiFromWide(shortcut).c_str(), target, MAX_PATH));
     CoUninitialize();
-    EXPECT_EQ(0, lstrcmpiW(exe.c_str(), target)) << ToUtf8(target);
+    EXPECT_EQ(0, lstrcmpiW(exe.c_str(), target)) << Utf8FromWide(target);
     DeleteFileW(shortcut.c_str());
 }
 
@@ -210,7 +203,7 @@ TEST(Startup, OnTheDesktopTheCacheGoesToTheDriveRoot) {
     DeleteFileW(exe.c_str());
     ASSERT_TRUE(run.exited);
     std::wstring expected = std::wstring(desktop).substr(0, 3) + L"tarn/chn1\\";
-    EXPECT_EQ(FromUtf8(report["cache_directory"]), expected);
+    EXPECT_EQ(WideFromUtf8(report["cache_directory"]), expected);
     EXPECT_NE(GetFileAttributesW(expected.c_str()), INVALID_FILE_ATTRIBUTES);
 }
 
@@ -236,7 +229,7 @@ TEST(FirstWindow, ChoiceByFirstUrlAndCommandLine) {
     };
     for (const Case& c : cases) {
         FirstWindowChoice choice = ChooseFirstWindow(c.firstUrl, c.splash, c.commandLine);
-        std::string label = testing_support::ToUtf8(c.commandLine) + " / " + c.firstUrl;
+        std::string label = Utf8FromWide(c.commandLine) + " / " + c.firstUrl;
         EXPECT_EQ(choice.window, c.window) << label;
         EXPECT_EQ(choice.gameAddress, c.address) << label;
         EXPECT_EQ(choice.startedWithArgument, c.startedWithArgument) << label;

@@ -236,7 +236,7 @@ TEST_F(SplashTest, MovieOpensConfiguredLinksByNumberAndIgnoresEverythingElse) {
     std::vector<std::function<void()>> steps;
     for (const FlashCallCase& c : cases) {
         steps.push_back([&] {
-            SCOPED_TRACE(testing_support::ToUtf8(c.request));
+            SCOPED_TRACE(Utf8FromWide(c.request));
             opened_.clear();
             Standin(dialog)->FireFlashCall(c.request.c_str());
             EXPECT_TRUE(dialog.IsModalLoopRunning());
@@ -288,7 +288,7 @@ TEST_F(SplashTest, QuitFromFlashCallClosesTheOwnerToo) {
         {L"FSCommand quit", [](FlashStandin* s) { s->FireFSCommand(L"quit", L""); }, IDCANCEL, 0},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(testing_support::ToUtf8(c.name));
+        SCOPED_TRACE(Utf8FromWide(c.name));
         OwnerWindow owner;
         ASSERT_TRUE(owner.Create(IDD_STANDARD_LAYER, nullptr));
         SetActiveWindow(owner.m_hWnd);

@@ -267,3 +267,44 @@ TEST(ContractChecks, ABrokenRuleEndsTheTestBuildAndSaysWhich) {
             << c.what;
     }
 }
+
+TEST(TextConversions, RoundTripsAndReplacements) {
+    const std::string chinese = "\xE5\x90\xAF\xE5\x8A\xA8\xE5\xA4\xB1\xE8\xB4\xA5";  // 启动失败
+    struct Case {
+        const char* name;
+        std::string utf8;
+        std::wstring wide;
+    } cases[] = {
+        {"empty", "", L""},
+        {"plain", "config/cg.txt", L"config/cg.txt"},
+        {"Chinese", chinese, L"\x542F\x52A8\x5931\x8D25"},
+        {"outside the basic plane", "\xF0\x9F\x8E\xAE", L"\xD83C\xDFAE"},
+        {"embedded NUL", std::string("a\0b", 3), std::wstring(L"a\0b", 3)},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(c.wide, WideFromUtf8(c.utf8)) << c.name;
+        EXPECT_EQ(c.utf8, Utf8FromWide(c.wide)) << c.name;
+    }
+    // Bytes that are no UTF-8 become U+FFFD each; nothing is dropped silently.
+    EXPECT_EQ(L"a\xFFFD" L"b", WideFromUtf8("a\xFF" "b"));
+    EXPECT_EQ(L"\xFFFD", WideFromUtf8("\xE5\x90"));
+    EXPECT_EQ("\xEF\xBF\xBD", Utf8FromWide(L"\xD800"));
+}
+
+TEST(TextConversions, AnsiKeepsWhatTheCodePageHasAndExactRefusesTheRest) {
+    EXPECT_EQ(L"C:\\a b\\x.exe", WideFromAnsi("C:\\a b\\x.exe"));
+    EXPECT_EQ("C:\\a b\\x.exe", AnsiFromWide(L"C:\\a b\\x.exe"));
+    EXPECT_EQ(std::wstring(L"a\0b", 3), WideFromAnsi(std::string("a\0b", 3)));
+    std::string ansi = "left over";
+    ASSERT_TRUE(ExactAnsiFromWide(L"", &ansi));
+    EXPECT_EQ("", ansi);
+    ASSERT_TRUE(ExactAnsiFromWide(L"C:\\a b\\x.exe", &ansi));
+    EXPECT_EQ("C:\\a b\\x.exe", ansi);
+    if (GetACP() != CP_UTF8) {
+        // Characters the code page lacks would turn into '?' and name no file at all.
+        const wchar_t* foreign = GetACP() == 874 ? L"C:\\\x6E38\\x.exe" : L"C:\\\x0E01\\x.exe";
+        EXPECT_FALSE(ExactAnsiFromWide(foreign, &ansi));
+        EXPECT_EQ("", ansi);
+        EXPECT_NE(std::string::npos, AnsiFromWide(foreign).find("x.exe"));
+    }
+}

@@ -85,11 +85,11 @@ void RecordingWindow::SetButtonAddress(int32_t buttonType, const char* address) 
 }
 
 void RecordingWindow::SetTitleText(const std::wstring& text) {
-    effects.push_back("title " + testing_support::ToUtf8(text));
+    effects.push_back("title " + Utf8FromWide(text));
 }
 
 void RecordingWindow::ShowMessage(const wchar_t* text) {
-    effects.push_back("message " + testing_support::ToUtf8(text));
+    effects.push_back("message " + Utf8FromWide(text));
 }
 
 std::wstring ClientRequest(const std::vector<std::wstring>& arguments) {

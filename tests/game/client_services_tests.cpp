@@ -22,12 +22,12 @@ const wchar_t kRunKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 
 std::wstring PageAddress(const char* path) {
     return L"http://127.0.0.1:" + std::to_wstring(testing_support::HttpServerPort()) + L"/" +
-           testing_support::FromUtf8(path);
+           WideFromUtf8(path);
 }
 
 // Puts a page into the HTTP test server's folder and returns its address.
 std::wstring ServePage(const char* name, const std::string& content) {
-    const std::wstring file = testing_support::HttpServerRoot() + testing_support::FromUtf8(name);
+    const std::wstring file = testing_support::HttpServerRoot() + WideFromUtf8(name);
     EXPECT_TRUE(testing_support::WriteFileBytes(file, content.data(), content.size()));
     return PageAddress(name);
 }
@@ -108,7 +108,7 @@ TEST(ExternalIp, UnreachableOrFailedPagesGiveLoopback) {
         CClientServices services;
         services.SetIpPageAddress(page.c_str());
         std::string address;
-        EXPECT_EQ(kIpPageUnreachable, services.GetExternalIp(&address)) << testing_support::ToUtf8(page);
+        EXPECT_EQ(kIpPageUnreachable, services.GetExternalIp(&address)) << Utf8FromWide(page);
         EXPECT_EQ("127.0.0.1", services.CollectClientInfo().ipAddress);
     }
 }
@@ -153,7 +153,7 @@ TEST(ClientInfoEvent, CarriesMacAddressPageAddressAndFrom) {
         const std::vector<std::wstring> requests = host.TakeRequests();
         ASSERT_EQ(1u, requests.size());
         const std::wstring head = L"<invoke name=\"ClientCallJs\"><arguments><string>5</string><string>";
-        const std::wstring mac = testing_support::FromUtf8(services.CollectClientInfo().macAddress);
+        const std::wstring mac = WideFromUtf8(services.CollectClientInfo().macAddress);
         EXPECT_EQ(head + mac + L"</string>" + c.tail + L"</arguments></invoke>", requests[0]);
     }
 }
@@ -249,7 +249,7 @@ TEST(AutoStart, ReadFollowsTheExecutableNotTheCurrentDirectory) {
     } cases[] = {{L"2", true}, {L"0", false}, {L"", false}, {L"yes", false}};
     for (const Case& c : cases) {
         WritePrivateProfileStringW(L"Setup", L"AutoBoot", c.value, (exeDir.path() + L"config.ini").c_str());
-        EXPECT_EQ(c.on, services.ReadAutoStart()) << testing_support::ToUtf8(c.value);
+        EXPECT_EQ(c.on, services.ReadAutoStart()) << Utf8FromWide(c.value);
     }
     SetCurrentDirectoryW(previous);
 }
@@ -338,7 +338,7 @@ TEST(StartNewInstance, StartsTheExecutableWithoutArgumentsEvenFromAPathWithBlank
     const std::vector<std::string> lines = game_testing::WaitForMarkerLines(folder, 1);
     // One command-line entry: the new launcher does not take part of its own path for an
     // argument (which would make it start hidden, as from auto-start).
-    EXPECT_EQ(std::vector<std::string>{"1 \"" + testing_support::ToUtf8(exe) + "\""}, lines);
+    EXPECT_EQ(std::vector<std::string>{"1 \"" + Utf8FromWide(exe) + "\""}, lines);
 
     services.SetExecutablePath((folder + L"\\missing.exe").c_str());
     EXPECT_FALSE(services.StartNewInstance());
@@ -354,7 +354,7 @@ bool AddCacheEntry(const std::wstring& url, const std::string& headers) {
     const FILETIME never = {};
     return CommitUrlCacheEntryW(url.c_str(), file, never, never, NORMAL_CACHE_ENTRY,
                                 headers.empty() ? nullptr : const_cast<wchar_t*>(
-                                                                testing_support::FromUtf8(headers).c_str()),
+                                                                WideFromUtf8(headers).c_str()),
                                 static_cast<DWORD>(headers.size()), nullptr, nullptr) != FALSE;
 }
 
@@ -373,14 +373,14 @@ std::vector<std::wstring> FillCache() {
     // A record far larger than the first one's buffer.
     urls.push_back(L"http://cdn.example/res/" + std::wstring(1500, L'l') + L".swf");
     EXPECT_TRUE(AddCacheEntry(urls.back(), "X-Long: " + std::string(6000, 'h') + "\r\n"));
-    for (const std::wstring& url : urls) EXPECT_TRUE(InCache(url)) << testing_support::ToUtf8(url);
+    for (const std::wstring& url : urls) EXPECT_TRUE(InCache(url)) << Utf8FromWide(url);
     return urls;
 }
 
 TEST(BrowserCache, ClearDeletesEveryEntryAndAnEmptyCacheIsFine) {
     const std::vector<std::wstring> urls = FillCache();
     EXPECT_GE(CClientServices::ClearBrowserCache(), urls.size());
-    for (const std::wstring& url : urls) EXPECT_FALSE(InCache(url)) << testing_support::ToUtf8(url).substr(0, 40);
+    for (const std::wstring& url : urls) EXPECT_FALSE(InCache(url)) << Utf8FromWide(url).substr(0, 40);
     EXPECT_EQ(0u, CClientServices::ClearBrowserCache());
 }
 

@@ -102,7 +102,7 @@ TEST_F(ScriptBridgeTest, CommandsActOnTheWindow) {
         window_.effects.clear();
         window_.fullScreen = c.fullScreen;
         Call(c.arguments);
-        EXPECT_EQ(c.effects, window_.effects) << testing_support::ToUtf8(ClientRequest(c.arguments));
+        EXPECT_EQ(c.effects, window_.effects) << Utf8FromWide(ClientRequest(c.arguments));
         EXPECT_TRUE(host_.TakeRequests().empty());
         EXPECT_FALSE(bridge_.functionKeysForwarded());
     }
@@ -141,7 +141,7 @@ TEST_F(ScriptBridgeTest, MalformedRequestsDoNothing) {
     };
     for (const std::wstring& request : requests) {
         bridge_.OnFlashCall(request.c_str());
-        EXPECT_TRUE(window_.effects.empty()) << testing_support::ToUtf8(request);
+        EXPECT_TRUE(window_.effects.empty()) << Utf8FromWide(request);
         window_.effects.clear();
     }
     bridge_.OnFlashCall(nullptr);
@@ -165,7 +165,7 @@ TEST_F(ScriptBridgeTest, RequestsAreTakenUpToTheOemLimit) {
     for (const std::wstring character : characters) {
         std::wstring title;
         while (OemSize(ClientRequest({L"6", title + character})) <= 1024) title += character;
-        SCOPED_TRACE(testing_support::ToUtf8(character));
+        SCOPED_TRACE(Utf8FromWide(character));
         window_.effects.clear();
         Call({L"6", title});
         EXPECT_EQ(1u, window_.effects.size());
@@ -288,9 +288,9 @@ TEST_F(ScriptBridgeTest, ClientInfoWithoutTheAddressPageCarriesLoopback) {
     const std::wstring mac = requests[0].substr(head.size(), 17);
     for (size_t i = 0; i < mac.size(); ++i) {
         if (i % 3 == 2) {
-            EXPECT_EQ(L'-', mac[i]) << testing_support::ToUtf8(mac);
+            EXPECT_EQ(L'-', mac[i]) << Utf8FromWide(mac);
         } else {
-            EXPECT_TRUE(iswxdigit(mac[i]) && !iswupper(mac[i])) << testing_support::ToUtf8(mac);
+            EXPECT_TRUE(iswxdigit(mac[i]) && !iswupper(mac[i])) << Utf8FromWide(mac);
         }
     }
     EXPECT_EQ(L"</string><string>127.0.0.1</string><string>site7</string></arguments></invoke>",
@@ -310,7 +310,7 @@ TEST_F(ScriptBridgeTest, RestartCommandsStartTheLauncherAgainAndEnd) {
     EXPECT_EQ((Effects{"end", "end"}), window_.effects);
     const std::vector<std::string> lines = game_testing::WaitForMarkerLines(dir.path(), 2);
     ASSERT_EQ(2u, lines.size());
-    EXPECT_EQ("1 \"" + testing_support::ToUtf8(exe) + "\"", lines[0]);
+    EXPECT_EQ("1 \"" + Utf8FromWide(exe) + "\"", lines[0]);
 }
 
 TEST_F(ScriptBridgeTest, RightButtonSendsScreenPointAndIsAlwaysConsumed) {

@@ -21,7 +21,6 @@
 #include "ui/skin_button.h"
 
 using namespace login_testing;
-using testing_support::FromUtf8;
 
 namespace {
 
@@ -67,7 +66,7 @@ public:
     }
     bool Saw(const std::string& address) const {
         for (const auto& seen : addresses)
-            if (seen == FromUtf8(address)) return true;
+            if (seen == WideFromUtf8(address)) return true;
         return false;
     }
 
@@ -275,7 +274,7 @@ TEST_F(LoginWindow, LoginPageHandsOverTheGameAddress) {
         {"", L"about:blank", nullptr},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(testing_support::ToUtf8(c.address));
+        SCOPED_TRACE(Utf8FromWide(c.address));
         TestHost host(DemoConfigWith({{"gameheader", c.header}}));
         ASSERT_TRUE(host.loaded);
         CLauncherTranslucentDlg dialog(host, host.LoadSkin());
@@ -318,14 +317,14 @@ TEST_F(LoginWindow, OnlyTheFirstPageNavigatingToTheGameHandsOver) {
     INT_PTR result = RunModalScript(
         dialog, {Do([&] {
                      second = std::make_unique<NavigationRecorder>(151, Page(dialog, 151)->GetControlUnknown());
-                     Page(dialog, 151)->Navigate(FromUtf8(kSecondGame).c_str());
+                     Page(dialog, 151)->Navigate(WideFromUtf8(kSecondGame).c_str());
                  }),
                  WaitFor([&] { return second->Saw(kSecondGame); }, 10000, "the second page's navigation"),
                  Do([&] {
                      EXPECT_EQ(0, host.runUpdateCalls);
-                     PageEvent(DISPID_BEFORENAVIGATE2, FromUtf8(kSecondGame).c_str()).DeliverTo(Controls(dialog), 151);
+                     PageEvent(DISPID_BEFORENAVIGATE2, WideFromUtf8(kSecondGame).c_str()).DeliverTo(Controls(dialog), 151);
                      EXPECT_EQ(0, host.runUpdateCalls);
-                     Page(dialog, 150)->Navigate(FromUtf8(kFirstGame).c_str());
+                     Page(dialog, 150)->Navigate(WideFromUtf8(kFirstGame).c_str());
                  }),
                  WaitFor([&] { return host.runUpdateCalls > 0; }, 10000, "the hand-over")});
     second.reset();

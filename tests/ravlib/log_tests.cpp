@@ -236,7 +236,7 @@ TEST_F(Logging, FileSinkAppendsStampedUtf8Lines) {
     EXPECT_EQ(lines[0].substr(24), "[info] bind port 8080");
     EXPECT_EQ(lines[1].substr(24),
               "[error] open \xE7\xBC\x93\xE5\xAD\x98.dat 2 " +
-                  testing_support::ToUtf8(SystemText(ERROR_FILE_NOT_FOUND)));
+                  Utf8FromWide(SystemText(ERROR_FILE_NOT_FOUND)));
     EXPECT_EQ(lines[2].substr(24), "[level 7] \xE6\x8E\xA5\xE5\x85\xA5\xE6\x96\xB0\xE8\xBF\x9E\xE6\x8E\xA5");
     EXPECT_TRUE(DeleteFileW(path.c_str())) << "the file is still open";
 

@@ -178,7 +178,7 @@ TEST_F(CheckValueTest, ListedByCrcOfPlainContentOthersBySize) {
         {L"f.txt", "", 0u},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(testing_support::ToUtf8(c.name));
+        SCOPED_TRACE(Utf8FromWide(c.name));
         const std::wstring plain = Put(std::wstring(L"p_") + c.name, c.content);
         const std::wstring scrambled = Put(std::wstring(L"s_") + c.name, Scrambled(c.content));
         EXPECT_EQ(FileSrvCheckValue(plain.c_str(), nullptr, 0, false), c.expected);

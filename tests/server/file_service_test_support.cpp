@@ -10,7 +10,7 @@
 namespace filetest {
 
 std::wstring CachePath(const std::wstring& cacheDir, const std::string& name) {
-    std::wstring path = cacheDir + testing_support::FromUtf8(name);
+    std::wstring path = cacheDir + WideFromUtf8(name);
     for (wchar_t& ch : path)
         if (ch == L'/') ch = L'\\';
     return path;

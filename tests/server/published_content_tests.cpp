@@ -38,7 +38,7 @@ std::wstring Published(const std::wstring& name) {
 }
 
 std::wstring WindowsName(const std::string& name) {
-    std::wstring wide = FromUtf8(name);
+    std::wstring wide = WideFromUtf8(name);
     for (wchar_t& c : wide)
         if (c == L'/') c = L'\\';
     return wide;

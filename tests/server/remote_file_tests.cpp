@@ -23,7 +23,6 @@ using namespace filetest;
 using namespace nettest;
 using testing_support::ReadFileBytes;
 using testing_support::TempDir;
-using testing_support::ToUtf8;
 using testing_support::WriteFileBytes;
 
 namespace {
@@ -235,7 +234,7 @@ TEST_F(RemoteFileTest, RefusedNamesNeverReachTheContentServer) {
     const std::string base = Cdn() + "ok/10/";
     TestClient client;
     Open(client);
-    ASSERT_TRUE(client.Send(Frame(1, Pstr(ToUtf8(cache.path())) + Pstr(base))));
+    ASSERT_TRUE(client.Send(Frame(1, Pstr(Utf8FromWide(cache.path())) + Pstr(base))));
     const int before = CdnStat("requests");
     for (const char* name :
          {"ok/5/../../../escape.dat", "ok\\5\\x.dat", "/ok/5/x.dat", "C:/ok/5/x.dat", "hashdict.txt", "HASHDICT.TXT",
@@ -252,7 +251,7 @@ TEST_F(RemoteFileTest, RefusedNamesNeverReachTheContentServer) {
         EXPECT_EQ(ReadFileBytes(cache.path() + name), (std::vector<uint8_t>{'m', 'i', 'n', 'e'}));
 
     EXPECT_EQ(Get(client, "Launcher_new.exe").status, 0);
-    ASSERT_TRUE(client.Send(Frame(1, Pstr(ToUtf8(cache.path()) + "sub") + Pstr(base))));
+    ASSERT_TRUE(client.Send(Frame(1, Pstr(Utf8FromWide(cache.path()) + "sub") + Pstr(base))));
     for (const char* name : {"hashdict.txt", "1234Launcher_new.exe"}) {
         EXPECT_EQ(Get(client, name).status, 0) << name;
         EXPECT_EQ(WaitStored(std::string("sub/") + name, 10).size(), 10u);
@@ -296,7 +295,7 @@ TEST_F(RemoteFileTest, SetAddressesTakesOnlyAddressesOnTheAllowedHosts) {
         FileSrvSetResourceHosts(c.gamePage.c_str(), c.hostList.c_str());
         TestClient client;
         Open(client);
-        ASSERT_TRUE(client.Send(Frame(1, Pstr(ToUtf8(cache.path())) + Pstr(c.base))));
+        ASSERT_TRUE(client.Send(Frame(1, Pstr(Utf8FromWide(cache.path())) + Pstr(c.base))));
         const Reply reply = Get(client, "a.dat");
         if (c.fetched < 0) {
             ++refused;
@@ -314,9 +313,9 @@ TEST_F(RemoteFileTest, SetAddressesTakesOnlyAddressesOnTheAllowedHosts) {
 // lands there, and nothing in the other directory.
 TEST_F(RemoteFileTest, NothingIsWrittenOutsideTheCache) {
     TempDir outside;
-    const std::string outsideDir = ToUtf8(outside.path());
+    const std::string outsideDir = Utf8FromWide(outside.path());
     const std::string outsideName = outsideDir.substr(outsideDir.rfind('\\', outsideDir.size() - 2) + 1);
-    const std::string cacheDir = ToUtf8(cache.path());
+    const std::string cacheDir = Utf8FromWide(cache.path());
     const std::string directories[] = {outsideDir, cacheDir + "..\\" + outsideName, "\\\\127.0.0.1\\" +
                                        outsideDir.substr(0, 1) + "$" + outsideDir.substr(2), "\\\\?\\" + outsideDir};
     int index = 0;

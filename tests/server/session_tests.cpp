@@ -30,7 +30,6 @@ using namespace filetest;
 using namespace nettest;
 using testing_support::ReadFileBytes;
 using testing_support::TempDir;
-using testing_support::ToUtf8;
 using testing_support::WriteFileBytes;
 
 namespace {
@@ -175,7 +174,7 @@ TEST_F(SessionTest, InvalidCachedFilesAreMisses) {
         SCOPED_TRACE(name);
         Ask(client, name);
         EXPECT_TRUE(client.Quiet(300));
-        EXPECT_TRUE(WaitFor([&] { return log.Contains(L"gets file " + testing_support::FromUtf8(name)); }, 2000));
+        EXPECT_TRUE(WaitFor([&] { return log.Contains(L"gets file " + WideFromUtf8(name)); }, 2000));
     }
 }
 
@@ -196,8 +195,8 @@ TEST_F(SessionTest, NamesThatLeaveTheCacheAreRefusedWithTheAddress) {
     // Both directories lie in the same temporary folder: ../<outside>/v.png reaches it.
     const std::wstring& dir = outside.path();
     const size_t nameStart = dir.rfind(L'\\', dir.size() - 2) + 1;
-    const std::string viaParent = "../" + ToUtf8(dir.substr(nameStart, dir.size() - 1 - nameStart)) + "/v.png";
-    const std::string absolute = ToUtf8(victim);
+    const std::string viaParent = "../" + Utf8FromWide(dir.substr(nameStart, dir.size() - 1 - nameStart)) + "/v.png";
+    const std::string absolute = Utf8FromWide(victim);
     const std::vector<std::string> names = {
         viaParent, "res/../../x.png", "/x.png", "\\x.png", "res\\x.png",
         absolute,  "C:/x.png",        "x.png:s", "",
@@ -220,7 +219,7 @@ TEST_F(SessionTest, NamesThatLeaveTheCacheAreRefusedWithTheAddress) {
 TEST_F(SessionTest, SetAddressesChangesDirectoryAndBaseOfThatConnectionOnly) {
     Put("other/o.png", "other");
     List("o.png", 5);
-    const std::string otherDir = ToUtf8(cache.path()) + "other";  // no "\"
+    const std::string otherDir = Utf8FromWide(cache.path()) + "other";  // no "\"
 
     TestClient changed, unchanged;
     Open(changed);
@@ -246,7 +245,7 @@ TEST_F(SessionTest, SetAddressesTakesOnlyTheCacheDirectoryOrOneBeneathIt) {
     Put("sub/deeper/probe", "deeper");
     TempDir outside;
     ASSERT_TRUE(WriteCached(outside.path() + L"probe", "outside"));
-    const std::string dir = ToUtf8(cache.path());  // "X:\...\"
+    const std::string dir = Utf8FromWide(cache.path());  // "X:\...\"
     const std::string bare = dir.substr(0, dir.size() - 1);
     const std::string noDrive = dir.substr(2);
     std::string forward = dir;
@@ -254,7 +253,7 @@ TEST_F(SessionTest, SetAddressesTakesOnlyTheCacheDirectoryOrOneBeneathIt) {
     for (char& c : forward)
         if (c == '\\') c = '/';
     for (char& c : upper) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
-    const std::string outsideDir = ToUtf8(outside.path());
+    const std::string outsideDir = Utf8FromWide(outside.path());
     const std::string outsideName = outsideDir.substr(outsideDir.rfind('\\', outsideDir.size() - 2) + 1);
     struct Case {
         std::string directory;
@@ -314,21 +313,21 @@ TEST_F(SessionTest, BeforeTheCacheDirectoryIsSetNoDirectoryIsTakenAndNoFileServe
     LogCapture log;
     TestClient early;
     Open(early);
-    ASSERT_TRUE(early.Send(Frame(1, Pstr(ToUtf8(cache.path())) + Pstr(kBase))));
+    ASSERT_TRUE(early.Send(Frame(1, Pstr(Utf8FromWide(cache.path())) + Pstr(kBase))));
     const Reply refused = Get(early, "probe");
     EXPECT_EQ(refused.status, 1);
     EXPECT_EQ(refused.rest, Pstr(std::string(kBase) + "probe"));
     EXPECT_EQ(log.Count(L"refused local directory"), 1);
 
     FileSrvSetLocalDir(cache.path().c_str());
-    ASSERT_TRUE(early.Send(Frame(1, Pstr(ToUtf8(cache.path())) + Pstr(kBase))));
+    ASSERT_TRUE(early.Send(Frame(1, Pstr(Utf8FromWide(cache.path())) + Pstr(kBase))));
     EXPECT_EQ(Get(early, "probe").rest, "root");
 }
 
 TEST_F(SessionTest, OverlongAddressesAreIgnoredFromThatFieldOn) {
     Put("other/o.png", "other");
     List("o.png", 5);
-    const std::string otherDir = ToUtf8(cache.path()) + "other";
+    const std::string otherDir = Utf8FromWide(cache.path()) + "other";
     // Few enough UTF-16 units, but more bytes than the field holds: never taken cut short.
     std::string cut = otherDir + "\\";
     const size_t units = cut.size();

@@ -735,7 +735,7 @@ TEST(SwfHeader, FrameRatesAreShownWithUpToTwoPlaces) {
         ASSERT_NE(nullptr, standin);
         std::wstring description = standin->Description();
         std::wstring tail = std::wstring(L"px, ") + c.shown;
-        EXPECT_NE(std::wstring::npos, description.find(tail)) << testing_support::ToUtf8(description);
+        EXPECT_NE(std::wstring::npos, description.find(tail)) << Utf8FromWide(description);
     }
     OleUninitialize();
 }
@@ -1183,7 +1183,7 @@ TEST_F(HostedStandinTest, AScriptedMovieTalksToTheLocalServerAndTheBridgeLikeThe
     for (const wchar_t* piece : {L"policy answer: 111 bytes", L"res/a.swf   5 bytes   CRC-32 72d31ad5",
                                  L"gone.txt   not available: cdn", L"ClientCallJs 5, 00-11, 127.0.0.1, demo",
                                  L"1 file(s) received, 1 failed"})
-        EXPECT_TRUE(shown(piece)) << testing_support::ToUtf8(piece);
+        EXPECT_TRUE(shown(piece)) << Utf8FromWide(piece);
 }
 
 TEST_F(HostedStandinTest, AScriptThatCannotReachTheServerReportsItAndStillEndsTheGame) {

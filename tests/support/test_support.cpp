@@ -12,7 +12,7 @@ namespace testing_support {
 std::wstring FixturePath(const std::wstring& name) {
     const char* root = getenv("LAUNCHER_FIXTURES");
     std::wstring path = L"Z:";
-    path += FromUtf8(root ? root : "");
+    path += WideFromUtf8(root ? root : "");
     path += L"/";
     path += name;
     for (wchar_t& c : path)
@@ -81,22 +81,6 @@ TempDir::TempDir() {
 
 TempDir::~TempDir() { RemoveTree(path_); }
 
-std::string ToUtf8(const std::wstring& text) {
-    int n = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr,
-                                0, nullptr, nullptr);
-    std::string out(n, '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), &out[0], n,
-                        nullptr, nullptr);
-    return out;
-}
-
-std::wstring FromUtf8(const std::string& text) {
-    int n = MultiByteToWideChar(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0);
-    std::wstring out(n, L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), &out[0], n);
-    return out;
-}
-
 int HttpServerPort() {
     const char* port = getenv("LAUNCHER_HTTP_PORT");
     return port ? atoi(port) : 0;
@@ -104,14 +88,14 @@ int HttpServerPort() {
 
 std::wstring HttpServerRoot() {
     const char* root = getenv("LAUNCHER_HTTP_ROOT");
-    std::wstring path = L"Z:" + FromUtf8(root ? root : "") + L"\\";
+    std::wstring path = L"Z:" + WideFromUtf8(root ? root : "") + L"\\";
     for (wchar_t& c : path)
         if (c == L'/') c = L'\\';
     return path;
 }
 
 bool PublishOnHttpServer(const std::string& name, const std::string& content) {
-    std::wstring path = HttpServerRoot() + FromUtf8(name);
+    std::wstring path = HttpServerRoot() + WideFromUtf8(name);
     for (wchar_t& c : path)
         if (c == L'/') c = L'\\';
     wchar_t directory[MAX_PATH];

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "framework/text.h"
+
 namespace testing_support {
 
 // Windows path of a file produced into the build's fixture folder.
@@ -28,9 +30,6 @@ public:
 private:
     std::wstring path_;
 };
-
-std::string ToUtf8(const std::wstring& text);
-std::wstring FromUtf8(const std::string& text);
 
 // The HTTP test server of a launcher_http_test program: its port (0 when not set), and
 // the Windows path (through drive Z:) of the folder it serves, ending with a backslash.

@@ -20,11 +20,9 @@
 #include "update/version_checker.h"
 
 using testing_support::FixturePath;
-using testing_support::FromUtf8;
 using testing_support::PublishOnHttpServer;
 using testing_support::ReadFileBytes;
 using testing_support::TempDir;
-using testing_support::ToUtf8;
 using testing_support::WriteFileBytes;
 
 namespace {
@@ -63,7 +61,7 @@ public:
     const std::vector<std::wstring>& lines() const { return lines_; }
     std::string text() const {
         std::string all;
-        for (const std::wstring& line : lines_) all += ToUtf8(line) + "\n";
+        for (const std::wstring& line : lines_) all += Utf8FromWide(line) + "\n";
         return all;
     }
 
@@ -126,17 +124,6 @@ TEST(UpdateBatch, FourLinesWithDoubledBackslashes) {
               L"rename  \"E:\\\\100%% %%PATH%%\\\\c\\\\7L.exe\" \"L.exe\"\r\n"
               L"move  \"E:\\\\100%% %%PATH%%\\\\c\\\\L.exe\" \"E:\\\\100%% %%PATH%%\\\\L.exe\"\r\n"
               L"\"E:\\\\100%% %%PATH%%\\\\L.exe\"\r\n");
-}
-
-TEST(UpdateBatch, AnsiTextOrRefusal) {
-    std::string ansi;
-    ASSERT_TRUE(AnsiFromWide(L"C:\\a b\\x.exe", &ansi));
-    EXPECT_EQ(ansi, "C:\\a b\\x.exe");
-    if (GetACP() != CP_UTF8) {
-        // Characters the code page lacks would turn into '?' and name no file at all.
-        const wchar_t* foreign = GetACP() == 874 ? L"C:\\\x6E38\\x.exe" : L"C:\\\x0E01\\x.exe";
-        EXPECT_FALSE(AnsiFromWide(foreign, &ansi));
-    }
 }
 
 // The file name part of the executable's address names the new file in the cache.
@@ -323,7 +310,7 @@ TEST_F(SelfUpdateTest, NewerPublishedVersionInstallsTheExecutableThroughTheBatch
 
         const std::wstring launcher = ModulePath();
         std::string expected;
-        ASSERT_TRUE(AnsiFromWide(BuildUpdateBatch(cache.path() + newName, launcher.substr(launcher.rfind(L'\\') + 1),
+        ASSERT_TRUE(ExactAnsiFromWide(BuildUpdateBatch(cache.path() + newName, launcher.substr(launcher.rfind(L'\\') + 1),
                                                   cache.path(), launcher),
                                  &expected));
         EXPECT_EQ(Text(ReadFileBytes(cache.path() + L"Launcher_update.bat")), expected);
@@ -473,7 +460,7 @@ TEST(UpdateBatchRun, ReplacesTheLauncherAndStartsTheNewOne) {
     ASSERT_TRUE(WriteFileBytes(newExe, newBytes.data(), newBytes.size()));
 
     std::string batch;
-    ASSERT_TRUE(AnsiFromWide(BuildUpdateBatch(newExe, L"Launcher.exe", cacheDirectory, launcher), &batch));
+    ASSERT_TRUE(ExactAnsiFromWide(BuildUpdateBatch(newExe, L"Launcher.exe", cacheDirectory, launcher), &batch));
     const std::wstring batchPath = cacheDirectory + kUpdateBatchName;
     ASSERT_TRUE(WriteFileBytes(batchPath, batch.data(), batch.size()));
 
@@ -495,7 +482,7 @@ TEST(UpdateBatchRun, ReplacesTheLauncherAndStartsTheNewOne) {
     EXPECT_EQ(ReadFileBytes(launcher), newBytes);
     std::vector<uint8_t> startedFrom = ReadFileBytes(started);
     std::wstring startedPath(reinterpret_cast<const wchar_t*>(startedFrom.data()), startedFrom.size() / sizeof(wchar_t));
-    EXPECT_EQ(_wcsicmp(startedPath.c_str(), launcher.c_str()), 0) << testing_support::ToUtf8(startedPath);
+    EXPECT_EQ(_wcsicmp(startedPath.c_str(), launcher.c_str()), 0) << Utf8FromWide(startedPath);
     EXPECT_EQ(FilesIn(cacheDirectory), std::vector<std::wstring>{L"Launcher_update.bat"});
 }
 

@@ -26,12 +26,10 @@
 #include "update/update_dialog.h"
 
 using testing_support::FixturePath;
-using testing_support::FromUtf8;
 using testing_support::PublishOnHttpServer;
 using testing_support::MessageBoxCatcher;
 using testing_support::ReadFileBytes;
 using testing_support::TempDir;
-using testing_support::ToUtf8;
 using testing_support::WriteFileBytes;
 
 namespace {
@@ -397,7 +395,7 @@ TEST_F(UpdateDialogTest, FailedAnswersAreRetriedWithTheSameAddress) {
     for (const Delivery& d : host.deliveries) {
         if (d.success) continue;
         failures.emplace_back(d.kind, d.positionAfter);
-        EXPECT_EQ(FromUtf8("第") + std::to_wstring(d.kind) + FromUtf8("步下载失败，正在重试……"), d.tipAfter);
+        EXPECT_EQ(WideFromUtf8("第") + std::to_wstring(d.kind) + WideFromUtf8("步下载失败，正在重试……"), d.tipAfter);
     }
     std::sort(failures.begin(), failures.end());
     EXPECT_EQ((std::vector<std::pair<uint32_t, int32_t>>{{1, 250}, {1, 250}, {2, 500}, {3, 500}, {4, 750}}), failures);
@@ -585,7 +583,7 @@ TEST_F(UpdateDialogTest, DeadEndsTellTheUserAndWaitForCloseOrRestartInBoundedMem
         EXPECT_FALSE(host.goOnToGame);
         std::vector<testing_support::CaughtBox> caught = boxes.boxes();
         ASSERT_EQ(1u, caught.size());
-        EXPECT_EQ(FromUtf8(c.message), caught[0].text);
+        EXPECT_EQ(WideFromUtf8(c.message), caught[0].text);
         EndRun();
     }
 }
@@ -629,7 +627,7 @@ TEST_F(UpdateDialogTest, TheServerItHandsOverKnowsTheCacheTheHostsAndTheLauncher
     CCacheScope& scope = server->Scope();
     wchar_t directory[MAX_PATH];
     wchar_t below[MAX_PATH];
-    EXPECT_TRUE(scope.AcceptDirectory((ToUtf8(cache.path()) + "sub").c_str(), directory, MAX_PATH, below, MAX_PATH));
+    EXPECT_TRUE(scope.AcceptDirectory((Utf8FromWide(cache.path()) + "sub").c_str(), directory, MAX_PATH, below, MAX_PATH));
     EXPECT_STREQ(below, L"sub\\");
     EXPECT_FALSE(scope.AcceptDirectory("C:\\elsewhere", directory, MAX_PATH, below, MAX_PATH));
     for (const std::string& address : {ServerBase() + "/cdn/", gamePage + "/other/", std::string("http://assets.test:8080/")})
@@ -637,7 +635,7 @@ TEST_F(UpdateDialogTest, TheServerItHandsOverKnowsTheCacheTheHostsAndTheLauncher
     EXPECT_FALSE(scope.AcceptResourceAddress("http://assets.test/"));
     for (const wchar_t* name :
          {L"hashdict.txt", L"hashdict.zip", L"hashkey.txt", L"GameFrame.dat", L"Launcher_update.bat", L"-5Launcher_new.exe"})
-        EXPECT_TRUE(scope.IsLauncherFile(name)) << ToUtf8(name);
+        EXPECT_TRUE(scope.IsLauncherFile(name)) << Utf8FromWide(name);
     EXPECT_FALSE(scope.IsLauncherFile(L"data\\a.png"));
 }
 
@@ -671,7 +669,7 @@ TEST_F(UpdateDialogTest, AFileThatCannotBeWrittenIsNamedAndNeverReportedReady) {
     for (const auto& box : caught) {
         bool namesAFile = box.text.find(missing + L"GameFrame.dat") != std::wstring::npos ||
                           box.text.find(missing + L"hashdict.txt") != std::wstring::npos;
-        EXPECT_TRUE(namesAFile) << ToUtf8(box.text);
+        EXPECT_TRUE(namesAFile) << Utf8FromWide(box.text);
     }
 }
 
@@ -750,7 +748,7 @@ TEST(TipText, OnlyTheIntegerConversionIsFilled) {
         {L"no number", L"no number"},
         {L"trailing %", L"trailing %"},
     };
-    for (const Case& c : cases) EXPECT_EQ(std::wstring(c.text), FormatTipText(c.format, 3)) << ToUtf8(c.format);
+    for (const Case& c : cases) EXPECT_EQ(std::wstring(c.text), FormatTipText(c.format, 3)) << Utf8FromWide(c.format);
 }
 
 TEST(PortParameters, QuestionMarkDecidesTheSeparator) {

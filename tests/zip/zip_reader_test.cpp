@@ -115,11 +115,6 @@ private:
     wchar_t saved_[MAX_PATH];
 };
 
-std::wstring Narrow2Wide(const char* text) {
-    wchar_t out[300] = {};
-    MultiByteToWideChar(CP_ACP, 0, text, -1, out, 299);
-    return out;
-}
 
 // ---------------------------------------------------------------------------------
 // Opening
@@ -176,7 +171,7 @@ TEST(ZipOpen, EverySourceKindReadsTheArchive) {
     for (const SourceCase& c : cases) {
         SCOPED_TRACE(c.label);
         ZipPtr zip(c.open());
-        ASSERT_TRUE(zip) << "last result: " << testing_support::ToUtf8(Describe(ZR_RECENT));
+        ASSERT_TRUE(zip) << "last result: " << Utf8FromWide(Describe(ZR_RECENT));
 
         ZipItemInfo whole;
         ASSERT_EQ(ZR_OK, QueryZipItem(zip.get(), -1, &whole));
@@ -618,7 +613,7 @@ TEST(ZipDamaged, EachDamageIsReportedAndTheArchiveStaysUsable) {
         {L"extra-overrun.txt", ZR_READ, ZR_FLATE, ZR_READ},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(testing_support::ToUtf8(c.name));
+        SCOPED_TRACE(Utf8FromWide(c.name));
         int32_t index = -1;
         ASSERT_EQ(ZR_OK, LocateZipItem(zip.get(), c.name, false, &index, nullptr));
         ZipItemInfo info;
@@ -669,7 +664,7 @@ TEST(ZipImplausible, ItemsClaimingSizesTheirDataCannotHaveAreRefusedBeforeAnyRea
         {L"beyond-archive.txt", true},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(testing_support::ToUtf8(c.name));
+        SCOPED_TRACE(Utf8FromWide(c.name));
         int32_t index = -1;
         ASSERT_EQ(ZR_OK, LocateZipItem(zip.get(), c.name, false, &index, nullptr));
         ZipItemInfo info;
@@ -974,7 +969,7 @@ void Exercise(const Bytes& bytes) {
             ASSERT_GE(info.compressedSize, 0);
             int32_t found = -1;
             uint32_t located =
-                LocateZipItem(zip, Narrow2Wide(info.name).c_str(), true, &found, nullptr);
+                LocateZipItem(zip, WideFromAnsi(info.name).c_str(), true, &found, nullptr);
             ASSERT_TRUE(OneOf(located, {ZR_OK, ZR_NOTFOUND, ZR_CORRUPT, ZR_READ}))
                 << std::hex << located;
         }
