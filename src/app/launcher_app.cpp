@@ -88,30 +88,27 @@ bool NormaliseCdnAddress(const char* text, std::string* address) {
     return true;
 }
 
+LauncherApp::LauncherApp() = default;
+
 LauncherApp::~LauncherApp() {
     DeleteWindows();
-    delete mainSkin_;
 }
 
 void LauncherApp::DeleteWindows() {
-    delete flashDialog_;
-    flashDialog_ = nullptr;
-    delete gameWindow_;
-    gameWindow_ = nullptr;
-    delete updateDialog_;
-    updateDialog_ = nullptr;
-    delete versionChecker_;
-    versionChecker_ = nullptr;
-    delete loginWindow_;
-    loginWindow_ = nullptr;
+    flashDialog_.reset();
+    gameWindow_.reset();
+    updateDialog_.reset();
+    versionChecker_.reset();
+    loginWindow_.reset();
 }
 
 void LauncherApp::SendRequest(uint32_t kind, const char* address) {
     CCurlHttpClient* http = CCurlHttpClient::GetInstance();
     if (!http) return;
-    CCurlHttpRequest* request = NewDownloadRequest(kind, address);
+    std::unique_ptr<CCurlHttpRequest> request(NewDownloadRequest(kind, address));
     request->SetCallback(&LauncherApp::OnRequestDone, this);
-    if (http->AddRequest(request) != 0) delete request;
+    // The client owns the request once it has taken it.
+    if (http->AddRequest(request.get()) == 0) request.release();
 }
 
 void LauncherApp::OnRequestDone(void* self, CCurlHttpResponse* response) {
@@ -131,18 +128,17 @@ void LauncherApp::OnRequestDone(void* self, CCurlHttpResponse* response) {
 }
 
 INT_PTR LauncherApp::RunUpdateAndGame() {
-    if (!updateDialog_) updateDialog_ = new UpdateDlg(*this);
+    if (!updateDialog_) updateDialog_ = std::make_unique<UpdateDlg>(*this);
     updateDialog_->SetGamePageAddress(gameAddress_.c_str());
     INT_PTR result = updateDialog_->DoModal();
     if (!goOnToGame_) return result;
-    if (!gameWindow_) gameWindow_ = new CGameDialog(*this);
+    if (!gameWindow_) gameWindow_ = std::make_unique<CGameDialog>(*this);
     return gameWindow_->DoModal();
 }
 
 INT_PTR LauncherApp::ShowLoginWindow() {
     if (!loginWindow_) {
-        loginWindow_ = new CLauncherTranslucentDlg(*this, mainSkin_);
-        mainSkin_ = nullptr;
+        loginWindow_ = std::make_unique<CLauncherTranslucentDlg>(*this, mainSkin_.release());
     }
     return loginWindow_->DoModal();
 }
@@ -150,7 +146,7 @@ INT_PTR LauncherApp::ShowLoginWindow() {
 void LauncherApp::StartVersionCheck() {
     if (versionChecker_) return;
     const LauncherSettings& s = config_.settings();
-    versionChecker_ = new VersionChecker(*this, s.server, s.port, s.versionUrl);
+    versionChecker_ = std::make_unique<VersionChecker>(*this, s.server, s.port, s.versionUrl);
     versionChecker_->StartCheck();
 }
 
@@ -161,7 +157,7 @@ INT_PTR LauncherApp::RunFirstWindow(const FirstWindowChoice& choice) {
         SetGameAddress(choice.gameAddress.c_str());
         return RunUpdateAndGame();
     case FirstWindow::FlashSplash:
-        if (!flashDialog_) flashDialog_ = new CFlashDialog(*this);
+        if (!flashDialog_) flashDialog_ = std::make_unique<CFlashDialog>(*this);
         return flashDialog_->DoModal();
     case FirstWindow::Login:
         return ShowLoginWindow();
@@ -264,7 +260,9 @@ BOOL LauncherApp::InitInstance() {
     if (!config_.OpenPackage()) return FALSE;
     if (!config_.LoadIniText("config/cg.txt")) return FALSE;
     if (!config_.ReadSettings()) return FALSE;
-    if (!config_.LoadPackageBitmap("config/main1.png", &mainSkin_)) return FALSE;
+    Gdiplus::Bitmap* skin = nullptr;
+    if (!config_.LoadPackageBitmap("config/main1.png", &skin)) return FALSE;
+    mainSkin_.reset(skin);
 
     std::wstring suffixes = ToWide(config_.settings().suffix, true);
     FileSrvSetSuffixes(suffixes.c_str());
@@ -296,8 +294,7 @@ int LauncherApp::ExitInstance() {
         OleUninitialize();
         if (gdiplusToken_ == 0) return 0;
         // The login skin is still ours when no login window took it over.
-        delete mainSkin_;
-        mainSkin_ = nullptr;
+        mainSkin_.reset();
         Gdiplus::GdiplusShutdown(gdiplusToken_);
         gdiplusToken_ = 0;
         if (runUpdateBatch_) RunUpdateBatch();

@@ -3,6 +3,7 @@
 
 #include <windows.h>
 
+#include <memory>
 #include <string>
 
 #include "app/launcher_config.h"
@@ -44,7 +45,7 @@ bool NormaliseCdnAddress(const char* text, std::string* address);
 
 class LauncherApp : public CWinApp, public LauncherHost {
 public:
-    LauncherApp() = default;
+    LauncherApp();
     ~LauncherApp() override;
 
     BOOL InitInstance() override;
@@ -85,12 +86,12 @@ private:
     bool WriteStartupReport(const FirstWindowChoice& choice) const;
 
     LauncherConfig config_;
-    Gdiplus::Bitmap* mainSkin_ = nullptr;
-    CGameDialog* gameWindow_ = nullptr;
-    CLauncherTranslucentDlg* loginWindow_ = nullptr;
-    CFlashDialog* flashDialog_ = nullptr;
-    UpdateDlg* updateDialog_ = nullptr;
-    VersionChecker* versionChecker_ = nullptr;
+    std::unique_ptr<Gdiplus::Bitmap> mainSkin_;
+    std::unique_ptr<CGameDialog> gameWindow_;
+    std::unique_ptr<CLauncherTranslucentDlg> loginWindow_;
+    std::unique_ptr<CFlashDialog> flashDialog_;
+    std::unique_ptr<UpdateDlg> updateDialog_;
+    std::unique_ptr<VersionChecker> versionChecker_;
     std::string gameAddress_;
     std::string flashVars_;
     std::string cdnAddress_;
