@@ -1,7 +1,6 @@
-// Reading front over minizip's unzip interface (zip_archive.h). The archive is fed to
-// minizip from one of three sources: a memory block read in place, a file opened by name,
-// or a duplicate of the caller's handle; names, times and attributes take their Windows
-// forms here.
+// Reading front over minizip's unzip interface (zip_archive.h), over the sources of
+// zip_source.h: finding, querying and extracting items; names, times and attributes take
+// their Windows forms here.
 #include "zip/zip_reader.h"
 
 #include <stdio.h>
@@ -9,6 +8,7 @@
 #include <string.h>
 
 #include "zip/zip_archive.h"
+#include "zip/zip_source.h"
 
 namespace {
 
@@ -43,47 +43,12 @@ uint32_t Remember(uint32_t result) {
 }
 
 // ---------------------------------------------------------------------------------
-// Files and handles as sources
-
-uint32_t ReadFileSource(ZipSource* src, uint8_t* out, uint32_t size) {
-    HANDLE file = static_cast<HANDLE>(src->file);
-    if (src->seekable) {
-        LARGE_INTEGER at;
-        if (src->base + src->pos > static_cast<uint64_t>(INT64_MAX)) return 0;
-        at.QuadPart = static_cast<LONGLONG>(src->base + src->pos);
-        if (!SetFilePointerEx(file, at, nullptr, FILE_BEGIN)) {
-            src->error = 1;
-            return 0;
-        }
-    }
-    uint32_t done = 0;
-    while (done < size) {
-        DWORD got = 0;
-        if (!ReadFile(file, out + done, size - done, &got, nullptr)) {
-            src->error = 1;
-            break;
-        }
-        if (got == 0) break;
-        done += got;
-    }
-    return done;
-}
-
-bool FileSourceLength(const ZipSource* src, uint64_t* length) {
-    LARGE_INTEGER size;
-    if (!GetFileSizeEx(static_cast<HANDLE>(src->file), &size) || size.QuadPart < 0) return false;
-    uint64_t total = static_cast<uint64_t>(size.QuadPart);
-    *length = total > src->base ? total - src->base : 0;
-    return true;
-}
-
-// ---------------------------------------------------------------------------------
 // Reader lifetime
 
 void FreeReader(ZipReader* r) {
     if (!r) return;
     zipcore::CloseArchive(&r->core);
-    if (r->core.source.file != INVALID_HANDLE_VALUE) CloseHandle(static_cast<HANDLE>(r->core.source.file));
+    CloseZipSource(&r->core.source);
     free(r);
 }
 
@@ -98,48 +63,6 @@ void SetRoot(ZipReader* r) {
     if (r->root[n - 1] != L'\\' && r->root[n - 1] != L'/') {
         r->root[n] = L'\\';
         r->root[n + 1] = L'\0';
-    }
-}
-
-uint32_t OpenSource(ZipReader* r, const void* source, uint32_t length, int32_t kind) {
-    ZipSource* src = &r->core.source;
-    src->kind = kind;
-    src->readFile = ReadFileSource;
-    src->fileLength = FileSourceLength;
-    switch (kind) {
-        case ZipFromHandle: {
-            HANDLE given = const_cast<HANDLE>(source);
-            if (GetFileType(given) != FILE_TYPE_DISK) return ZR_SEEK;
-            HANDLE dup = nullptr;
-            if (!DuplicateHandle(GetCurrentProcess(), given, GetCurrentProcess(), &dup, 0, FALSE,
-                                 DUPLICATE_SAME_ACCESS))
-                return ZR_NODUPH;
-            src->file = dup;
-            LARGE_INTEGER zero, here;
-            zero.QuadPart = 0;
-            if (!SetFilePointerEx(dup, zero, &here, FILE_CURRENT) || here.QuadPart < 0)
-                return ZR_SEEK;
-            src->base = static_cast<uint64_t>(here.QuadPart);
-            src->seekable = true;
-            return ZR_OK;
-        }
-        case ZipFromFile: {
-            const wchar_t* name = static_cast<const wchar_t*>(source);
-            HANDLE file = CreateFileW(name, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                      FILE_ATTRIBUTE_NORMAL, nullptr);
-            if (file == INVALID_HANDLE_VALUE) return ZR_NOFILE;
-            src->file = file;
-            src->base = 0;
-            src->seekable = GetFileType(file) == FILE_TYPE_DISK;
-            return ZR_OK;
-        }
-        case ZipFromMemory:
-            src->data = static_cast<const uint8_t*>(source);
-            src->size = length;
-            src->seekable = true;
-            return ZR_OK;
-        default:
-            return ZR_ARGS;
     }
 }
 
@@ -546,13 +469,12 @@ ZipHandle* OpenZip(const void* source, uint32_t length, int32_t kind) {
         return nullptr;
     }
     r->core.archive = nullptr;
-    r->core.source.file = INVALID_HANDLE_VALUE;
     r->core.position = kNone;
     r->core.currentItem = kNone;
     r->cachedIndex = kNone;
     SetRoot(r);
 
-    uint32_t result = OpenSource(r, source, length, kind);
+    uint32_t result = OpenZipSource(&r->core.source, source, length, kind);
     if (result == ZR_OK) result = zipcore::OpenArchive(&r->core);
     ZipHandle* zip = nullptr;
     if (result == ZR_OK) {
