@@ -18,45 +18,6 @@ namespace {
 // Decryption may need more room than the frame itself.
 const size_t kDecryptSlack = 200;
 
-RECT WorkArea() {
-    RECT work = {0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
-    SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
-    return work;
-}
-
-int Width(const RECT& rect) { return rect.right - rect.left; }
-int Height(const RECT& rect) { return rect.bottom - rect.top; }
-
-// A window placement's normal rectangle is in workspace coordinates, which start at the
-// work area's corner; the window's own rectangle is in screen coordinates.
-RECT WorkspaceToScreen(RECT rect) {
-    const RECT work = WorkArea();
-    OffsetRect(&rect, work.left, work.top);
-    return rect;
-}
-
-RECT ScreenToWorkspace(RECT rect) {
-    const RECT work = WorkArea();
-    OffsetRect(&rect, -work.left, -work.top);
-    return rect;
-}
-
-WINDOWPLACEMENT CurrentPlacement(HWND window) {
-    WINDOWPLACEMENT placement = {};
-    placement.length = sizeof placement;
-    GetWindowPlacement(window, &placement);
-    return placement;
-}
-
-// Shows the window normally on `screenRect`.
-void PlaceNormally(HWND window, const RECT& screenRect) {
-    WINDOWPLACEMENT placement = CurrentPlacement(window);
-    placement.flags = 0;
-    placement.showCmd = SW_SHOWNORMAL;
-    placement.rcNormalPosition = ScreenToWorkspace(screenRect);
-    SetWindowPlacement(window, &placement);
-}
-
 // A game movie is a Flash file: "FWS" plain, "CWS" zlib, "ZWS" LZMA.
 bool IsFlashMovie(const uint8_t* movie, size_t length) {
     if (length < 3 || movie[1] != 'W' || movie[2] != 'S') return false;
@@ -80,28 +41,15 @@ bool ReadWholeFile(const std::wstring& path, std::vector<uint8_t>* bytes) {
     return fread(bytes->data(), 1, bytes->size(), file.get()) == bytes->size();
 }
 
-const wchar_t* SizingCursor(WORD hitCode) {
-    switch (hitCode) {
-    case HTLEFT:
-    case HTRIGHT:
-        return IDC_SIZEWE;
-    case HTTOP:
-    case HTBOTTOM:
-        return IDC_SIZENS;
-    case HTTOPLEFT:
-    case HTBOTTOMRIGHT:
-        return IDC_SIZENWSE;
-    case HTTOPRIGHT:
-    case HTBOTTOMLEFT:
-        return IDC_SIZENESW;
-    default:
-        return IDC_ARROW;
-    }
-}
-
 }  // namespace
 
-enum EdgePieceIndex { kTopLeft, kTop, kTopRight, kLeft, kRight, kBottomLeft, kBottom, kBottomRight };
+using gameframe::CurrentPlacement;
+using gameframe::Height;
+using gameframe::PlaceNormally;
+using gameframe::ScreenToWorkspace;
+using gameframe::Width;
+using gameframe::WorkArea;
+using gameframe::WorkspaceToScreen;
 
 CGameDialog::CGameDialog(LauncherHost& host, CWnd* parent)
     : CDialog(IDD, parent),
@@ -114,11 +62,6 @@ CGameDialog::CGameDialog(LauncherHost& host, CWnd* parent)
 CGameDialog::~CGameDialog() {
     // The children go with the window, before the objects that draw them.
     if (m_hWnd) DestroyWindow();
-}
-
-SIZE CGameDialog::edgeSize(int piece) const {
-    if (piece < 0 || piece >= kEdgePieceCount) return SIZE{0, 0};
-    return SIZE{edges_[piece].width, edges_[piece].height};
 }
 
 BOOL CGameDialog::OnInitDialog() {
@@ -146,8 +89,8 @@ BOOL CGameDialog::OnInitDialog() {
 
     LauncherConfig& config = host_.config();
     const LauncherSettings& settings = config.settings();
-    minWidth_ = std::min(settings.minGameWidth, static_cast<int32_t>(Width(work)));
-    minHeight_ = std::min(settings.minGameHeight, static_cast<int32_t>(Height(work)));
+    frame_.SetMinimumSize(std::min(settings.minGameWidth, static_cast<int32_t>(Width(work))),
+                          std::min(settings.minGameHeight, static_cast<int32_t>(Height(work))));
 
     std::wstring windowText = ToWide(settings.title, true);
     windowText += L" V";
@@ -156,7 +99,7 @@ BOOL CGameDialog::OnInitDialog() {
 
     CImage sheet;
     if (!config.LoadPackageImage("config/style.png", sheet)) return FALSE;
-    CutEdgePieces(sheet);
+    frame_.CutEdgePieces(sheet, config.gamePics(), config.edgeImages());
     if (!CreateGameControl(work)) return FALSE;
     std::wstring moviePath = host_.cacheDirectory();
     moviePath += ToWide(settings.swf, true);
@@ -178,28 +121,9 @@ BOOL CGameDialog::OnInitDialog() {
     return TRUE;
 }
 
-void CGameDialog::CutEdgePieces(HBITMAP sheet) {
-    const std::vector<GamePicEntry>& pictures = host_.config().gamePics();
-    const std::vector<int32_t>& numbers = host_.config().edgeImages();
-    for (size_t k = 0; k < kEdgePieceCount; ++k) {
-        EdgePiece& piece = edges_[k];
-        piece.bitmap.Reset();
-        piece.width = 0;
-        piece.height = 0;
-        // A number that names no picture leaves the piece empty: nothing drawn, no size.
-        if (k >= numbers.size() || numbers[k] < 1 || static_cast<size_t>(numbers[k]) > pictures.size()) continue;
-        const GamePicEntry& picture = pictures[numbers[k] - 1];
-        if (picture.width <= 0 || picture.height <= 0) continue;
-        piece.width = picture.width;
-        piece.height = picture.height;
-        piece.bitmap.Reset(CopyBitmapRect(sheet, picture.x, picture.y, picture.width, picture.height));
-    }
-}
-
 bool CGameDialog::CreateGameControl(const RECT& work) {
     if (!gameControl_) gameControl_.reset(new CShockwaveFlash);
-    const RECT area = {edgeWidth(kLeft), edgeHeight(kTop), Width(work) - edgeWidth(kRight),
-                       Height(work) - edgeHeight(kBottom)};
+    const RECT area = frame_.GameArea(Width(work), Height(work), false);
     if (!gameControl_->Create(L"", WS_CHILD | WS_VISIBLE, area, this, kGameControlId)) {
         // No Flash Player: there is no game, and nothing to call or stop.
         gameControl_.reset();
@@ -285,14 +209,7 @@ bool CGameDialog::CreateLogo() {
     CMemoryDC target(nullptr);
     CSelectObject selectTarget(target.get(), logoBitmap_.get());
     PatBlt(target.get(), 0, 0, width, height, BLACKNESS);
-    const EdgePiece& band = edges_[kTop];
-    const int bandRows = std::min(height, band.height - settings.logy);
-    if (band.bitmap && settings.logy >= 0 && bandRows > 0) {
-        CMemoryDC source(nullptr);
-        CSelectObject selectSource(source.get(), band.bitmap.get());
-        StretchBlt(target.get(), 0, 0, width, bandRows, source.get(), 0, settings.logy, band.width, bandRows,
-                   SRCCOPY);
-    }
+    frame_.DrawTitleBand(target.get(), settings.logy, width, height);
     logo.Draw(target.get(), 0, 0, width, height);
     logoPicture_.SendMessage(STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(logoBitmap_.get()));
     return true;
@@ -310,12 +227,6 @@ CGameButton* CGameDialog::FindButtonOfType(int32_t type) const {
     return nullptr;
 }
 
-RECT CGameDialog::GameArea(int windowWidth, int windowHeight) const {
-    if (isMaximized_) return RECT{0, edgeHeight(kTop), windowWidth, windowHeight};
-    return RECT{edgeWidth(kLeft), edgeHeight(kTop), windowWidth - edgeWidth(kRight),
-                windowHeight - edgeHeight(kBottom)};
-}
-
 void CGameDialog::LayoutChildren() {
     // Until initialisation has made this window's children, the ones in skinButtons_ may be
     // an earlier window's, already gone.
@@ -330,14 +241,14 @@ void CGameDialog::LayoutChildren() {
         const GamePicEntry& picture = pictures[entry.image - 1];
         // x counts leftwards from the inner side of the right edge, or from the window's
         // right side when maximised.
-        const int x = windowWidth + entry.x - (isMaximized_ ? 0 : edgeWidth(kRight));
+        const int x = windowWidth + entry.x - (isMaximized_ ? 0 : frame_.edgeWidth(CGameFrame::kRight));
         button->MoveWindow(x, entry.y, picture.width, picture.height, FALSE);
     }
     if (gameControl_ && gameControl_->m_hWnd) {
         if (isFullScreen_) {
             gameControl_->MoveWindow(0, 0, windowWidth, windowHeight, TRUE);
         } else {
-            const RECT area = GameArea(windowWidth, windowHeight);
+            const RECT area = frame_.GameArea(windowWidth, windowHeight, isMaximized_);
             gameControl_->MoveWindow(area, FALSE);
         }
     }
@@ -420,37 +331,6 @@ void CGameDialog::ToggleFullScreen() {
         EnterFullScreen();
 }
 
-void CGameDialog::DrawPiece(HDC dc, HDC source, int piece, int x, int y, int width, int height) const {
-    const EdgePiece& edge = edges_[piece];
-    if (!edge.bitmap || width <= 0 || height <= 0) return;
-    CSelectObject select(source, edge.bitmap.get());
-    StretchBlt(dc, x, y, width, height, source, 0, 0, edge.width, edge.height, SRCCOPY);
-}
-
-void CGameDialog::DrawFrame(HDC dc, int clientWidth, int clientHeight) const {
-    CMemoryDC source(dc);
-    if (!source) return;
-    const int W1 = edgeWidth(kTopLeft), H1 = edgeHeight(kTopLeft);
-    const int H2 = edgeHeight(kTop);
-    const int W3 = edgeWidth(kTopRight), H3 = edgeHeight(kTopRight);
-    const int W4 = edgeWidth(kLeft), W5 = edgeWidth(kRight);
-    const int W6 = edgeWidth(kBottomLeft), H6 = edgeHeight(kBottomLeft);
-    const int H7 = edgeHeight(kBottom);
-    const int W8 = edgeWidth(kBottomRight), H8 = edgeHeight(kBottomRight);
-    if (isMaximized_) {
-        DrawPiece(dc, source.get(), kTop, 0, 0, clientWidth, H2);
-        return;
-    }
-    DrawPiece(dc, source.get(), kTopLeft, 0, 0, W1, H1);
-    DrawPiece(dc, source.get(), kTopRight, clientWidth - W3, 0, W3, H3);
-    DrawPiece(dc, source.get(), kTop, W1, 0, clientWidth - W1 - W3, H2);
-    DrawPiece(dc, source.get(), kLeft, 0, H1, W4, clientHeight - H1 - H6);
-    DrawPiece(dc, source.get(), kRight, clientWidth - W5, H3, W5, clientHeight - H3 - H8);
-    DrawPiece(dc, source.get(), kBottomLeft, 0, clientHeight - H6, W6, H6);
-    DrawPiece(dc, source.get(), kBottomRight, clientWidth - W8, clientHeight - H8, W8, H8);
-    DrawPiece(dc, source.get(), kBottom, W6, clientHeight - H7, clientWidth - W6 - W8, H7);
-}
-
 void CGameDialog::OnPaint() {
     PAINTSTRUCT paint;
     HDC dc = BeginPaint(m_hWnd, &paint);
@@ -461,7 +341,7 @@ void CGameDialog::OnPaint() {
         const int y = (Height(client) - GetSystemMetrics(SM_CYICON) + 1) / 2;
         DrawIcon(dc, x, y, icon_);
     } else if (!isFullScreen_) {
-        DrawFrame(dc, Width(client), Height(client));
+        frame_.Draw(dc, Width(client), Height(client), isMaximized_);
         for (const std::unique_ptr<CGameButton>& button : skinButtons_)
             RedrawWindow(button->m_hWnd, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
         CSelectObject font(dc, titleFont_.get());
@@ -472,30 +352,8 @@ void CGameDialog::OnPaint() {
     EndPaint(m_hWnd, &paint);
 }
 
-LRESULT CGameDialog::HitTest(POINT cursor) const {
-    if (isMaximized_ || isFullScreen_) return HTCLIENT;
-    const RECT window = GetWindowRect();
-    const int x = cursor.x, y = cursor.y;
-    if (x <= window.left + edgeWidth(kTopLeft) && y <= window.top + edgeHeight(kTopLeft)) return HTTOPLEFT;
-    if (x >= window.right - edgeWidth(kTopRight) && y <= window.top + edgeHeight(kTopRight)) return HTTOPRIGHT;
-    if (x <= window.left + edgeWidth(kBottomLeft) && y >= window.bottom - edgeHeight(kBottomLeft))
-        return HTBOTTOMLEFT;
-    if (x >= window.right - edgeWidth(kBottomRight) && y >= window.bottom - edgeHeight(kBottomRight))
-        return HTBOTTOMRIGHT;
-    if (x <= window.left + edgeWidth(kLeft)) return HTLEFT;
-    if (x >= window.right - edgeWidth(kRight)) return HTRIGHT;
-    if (y >= window.bottom - edgeHeight(kBottom)) return HTBOTTOM;
-    return HTCLIENT;
-}
-
-void CGameDialog::OnSizing(RECT* rect) const {
-    // The left and top edges stay where they are, whichever edge is dragged.
-    if (Width(*rect) < minWidth_) rect->right = rect->left + minWidth_;
-    if (Height(*rect) < minHeight_) rect->bottom = rect->top + minHeight_;
-}
-
 bool CGameDialog::OnMouseMove(WPARAM keys, POINT cursor) {
-    if (keys == MK_LBUTTON && !isMaximized_ && !isFullScreen_ && cursor.y < edgeHeight(kTop)) {
+    if (keys == MK_LBUTTON && !isMaximized_ && !isFullScreen_ && cursor.y < frame_.titleBandHeight()) {
         if (cursor.x != lastCursor_.x || cursor.y != lastCursor_.y) {
             // The window follows the cursor, which then stands at lastCursor_ again.
             const RECT window = GetWindowRect();
@@ -511,7 +369,7 @@ bool CGameDialog::OnMouseMove(WPARAM keys, POINT cursor) {
 bool CGameDialog::OnTitleDoubleClick(const MSG& message) {
     if (isFullScreen_) return false;
     const RECT normal = WorkspaceToScreen(CurrentPlacement(m_hWnd).rcNormalPosition);
-    if (message.pt.y <= normal.top || message.pt.y >= normal.top + edgeHeight(kTop)) return false;
+    if (message.pt.y <= normal.top || message.pt.y >= normal.top + frame_.titleBandHeight()) return false;
     if (isMaximized_)
         RestoreNormalSize();
     else
@@ -559,14 +417,15 @@ LRESULT CGameDialog::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_ERASEBKGND:
         return 1;
     case WM_NCHITTEST:
-        return HitTest(POINT{GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)});
+        if (isMaximized_ || isFullScreen_) return HTCLIENT;
+        return frame_.HitTest(GetWindowRect(), POINT{GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)});
     case WM_NCLBUTTONDOWN:
         // The edges and corners size the window (SC_SIZE + 1 … 8 in hit-code order).
         if (wParam >= HTLEFT && wParam <= HTBOTTOMRIGHT)
             SendMessage(WM_SYSCOMMAND, SC_SIZE + (wParam - HTLEFT + 1), lParam);
         return 0;
     case WM_SETCURSOR:
-        SetCursor(LoadCursorW(nullptr, SizingCursor(LOWORD(lParam))));
+        SetCursor(LoadCursorW(nullptr, gameframe::SizingCursor(LOWORD(lParam))));
         return TRUE;
     case WM_MOUSEMOVE:
         if (OnMouseMove(wParam, POINT{GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)})) return 0;
@@ -582,7 +441,7 @@ LRESULT CGameDialog::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
         return result;
     }
     case WM_SIZING:
-        OnSizing(reinterpret_cast<RECT*>(lParam));
+        frame_.KeepMinimumSize(reinterpret_cast<RECT*>(lParam));
         return TRUE;
     case WM_QUERYDRAGICON:
         return reinterpret_cast<LRESULT>(icon_);

@@ -19,6 +19,7 @@
 #include "framework/image.h"
 #include "framework/tray_icon.h"
 #include "game/client_services.h"
+#include "game/game_frame.h"
 #include "game/script_bridge.h"
 #include "res/resource.h"
 #include "ui/skin_button.h"
@@ -74,7 +75,6 @@ public:
     };
     enum : UINT_PTR { kFlashTimer = 102 };
     enum : UINT { kFlashPeriodMs = 1000 };
-    enum { kEdgePieceCount = 8 };
 
     explicit CGameDialog(LauncherHost& host, CWnd* parent = nullptr);
     ~CGameDialog() override;
@@ -117,11 +117,7 @@ public:
     const CTrayIcon& trayIcon() const { return trayIcon_; }
     bool isMinimisedByButton() const { return minimisedByButton_; }
     bool autoStart() const { return autoStart_; }
-    int minWidth() const { return minWidth_; }
-    int minHeight() const { return minHeight_; }
-    // Size of edge piece k (0 … 7: top-left, top, top-right, left, right, bottom-left,
-    // bottom, bottom-right); 0 × 0 when the piece is empty.
-    SIZE edgeSize(int piece) const;
+    const CGameFrame& frame() const { return frame_; }
     const std::vector<std::unique_ptr<CGameButton>>& skinButtons() const { return skinButtons_; }
     const std::wstring& titleText() const { return titleText_; }
 
@@ -142,35 +138,21 @@ protected:
     LauncherHost& host_;
 
 private:
-    struct EdgePiece {
-        CGdiObject<HBITMAP> bitmap;
-        int width = 0;
-        int height = 0;
-    };
-
     // IFlashEventHandler: the control's events.
     void OnFSCommand(UINT controlId, const wchar_t* command, const wchar_t* arguments) override;
     void OnFlashCall(UINT controlId, const wchar_t* request) override;
 
     // Initialisation steps.
-    void CutEdgePieces(HBITMAP sheet);
     bool CreateGameControl(const RECT& workArea);
     bool CreateSkinButtons(HBITMAP sheet, const RECT& workArea);
     bool CreateLogo();
 
-    // Frame and states.
-    RECT GameArea(int windowWidth, int windowHeight) const;
+    // States and moving.
     void OnPaint();
-    void DrawFrame(HDC dc, int clientWidth, int clientHeight) const;
-    void DrawPiece(HDC dc, HDC source, int piece, int x, int y, int width, int height) const;
-    LRESULT HitTest(POINT cursor) const;
-    void OnSizing(RECT* rect) const;
     bool OnMouseMove(WPARAM keys, POINT cursor);
     bool OnTitleDoubleClick(const MSG& message);
     void ShowStateButtons(bool maximized) const;
     void SetSkinButtonsVisible(int command) const;
-    int edgeWidth(int piece) const { return edges_[piece].width; }
-    int edgeHeight(int piece) const { return edges_[piece].height; }
 
     // Commands.
     std::wstring ConfirmationCaption() const;
@@ -197,13 +179,11 @@ private:
     COLORREF titleColour_ = 0;
     LOGFONTW titleLogFont_ = {};
     CGdiObject<HFONT> titleFont_;
-    EdgePiece edges_[kEdgePieceCount];
+    CGameFrame frame_;
     RECT fullScreenRect_ = {};
     WINDOWPLACEMENT placementBeforeFullScreen_ = {};
     WINDOWPLACEMENT savedPlacement_ = {};
     bool hasSavedPlacement_ = false;
-    int minWidth_ = 0;
-    int minHeight_ = 0;
     bool layoutReady_ = false;
     POINT lastCursor_ = {0, 0};
     CTrayIcon trayIcon_;

@@ -350,8 +350,8 @@ TEST_F(GameDialogTest, SkinPiecesButtonsTitleAndLogo) {
     dialog.RunWith([&](TestGameDialog& d) {
         const SIZE expected[8] = {{6, 27}, {16, 27}, {6, 27}, {3, 16}, {3, 16}, {4, 5}, {16, 3}, {4, 5}};
         for (int k = 0; k < 8; ++k) {
-            EXPECT_EQ(expected[k].cx, d.edgeSize(k).cx) << k;
-            EXPECT_EQ(expected[k].cy, d.edgeSize(k).cy) << k;
+            EXPECT_EQ(expected[k].cx, d.frame().edgeSize(k).cx) << k;
+            EXPECT_EQ(expected[k].cy, d.frame().edgeSize(k).cy) << k;
         }
         // Ten buttons in the order of the configuration, with their ids and captions.
         ASSERT_EQ(10u, d.skinButtons().size());
@@ -532,8 +532,8 @@ TEST_F(GameDialogTest, AWorkAreaNarrowerThanTheGameSize) {
     TestHost host(DemoConfigText({{"minGameWidth", std::to_string(tooWide)}}));
     TestGameDialog dialog(host);
     dialog.RunWith([&](TestGameDialog& d) {
-        EXPECT_EQ(Width(work), d.minWidth());
-        EXPECT_EQ(640, d.minHeight());
+        EXPECT_EQ(Width(work), d.frame().minWidth());
+        EXPECT_EQ(640, d.frame().minHeight());
         d.RestoreNormalSize();
         const RECT window = d.GetWindowRect();
         EXPECT_EQ(0, window.left);
@@ -557,10 +557,10 @@ TEST_F(GameDialogTest, BadPictureNumbersGiveEmptyPiecesAndNoButton) {
     TestHost host(text);
     TestGameDialog dialog(host);
     dialog.RunWith([&](TestGameDialog& d) {
-        EXPECT_EQ(0, d.edgeSize(3).cx);
-        EXPECT_EQ(0, d.edgeSize(3).cy);
-        EXPECT_EQ(0, d.edgeSize(4).cx);
-        EXPECT_EQ(6, d.edgeSize(0).cx);
+        EXPECT_EQ(0, d.frame().edgeSize(3).cx);
+        EXPECT_EQ(0, d.frame().edgeSize(3).cy);
+        EXPECT_EQ(0, d.frame().edgeSize(4).cx);
+        EXPECT_EQ(6, d.frame().edgeSize(0).cx);
         EXPECT_EQ(8u, d.skinButtons().size());
         EXPECT_EQ(nullptr, d.FindButtonOfType(10));
         EXPECT_EQ(nullptr, d.FindButtonOfType(5));
