@@ -14,6 +14,7 @@
 #include "framework/dialog.h"
 #include "game/game_dialog.h"
 #include "game_window_host.h"
+#include "support/key_route.h"
 #include "support/test_support.h"
 
 using game_testing::ClientRequest;
@@ -164,13 +165,7 @@ TEST_F(GameWindowBridgeTest, ForwardedFunctionKeysReachTheMovieAndAltF4DoesNotCl
 // The movie with the focus gets the first look at its keys, after the window's own key
 // rules; what it does not use goes to the dialog, which passes typing on to it.
 TEST_F(GameWindowBridgeTest, TheFocusedMovieSeesItsKeysBeforeTheDialog) {
-    struct Case {
-        WPARAM key;
-        bool withControl;
-        bool inTextField;
-        const char* route;
-    };
-    const Case cases[] = {
+    const testing_support::KeyRouteCase cases[] = {
         {VK_TAB, false, true, "used"},
         {VK_DOWN, false, true, "used"},
         {'V', true, true, "used"},
@@ -187,18 +182,12 @@ TEST_F(GameWindowBridgeTest, TheFocusedMovieSeesItsKeysBeforeTheDialog) {
     };
     HWND movie = standin_->window();
     ASSERT_NE(nullptr, movie);
-    for (const Case& c : cases) {
-        standin_->SetTextFieldFocused(c.inTextField);
-        standin_->ClearKeys();
+    for (const testing_support::KeyRouteCase& c : cases) {
         {
-            std::unique_ptr<testing_support::HeldKey> control;
-            if (c.withControl) control = std::make_unique<testing_support::HeldKey>(VK_CONTROL);
-            PostMessageW(movie, WM_KEYDOWN, c.key, 1);
-            PostMessageW(movie, WM_KEYUP, c.key, 0xC0000001);
+            const std::unique_ptr<testing_support::HeldKey> control = testing_support::PressKeyIn(*standin_, c);
             Pump();
         }
-        EXPECT_EQ(c.route, standin_->KeyDownRoute(c.key))
-            << "key " << c.key << (c.withControl ? " with Ctrl" : "") << (c.inTextField ? " in a text field" : "");
+        testing_support::ExpectKeyRoute(*standin_, c);
     }
     // F8 went to the window.
     EXPECT_TRUE(dialog_.IsFullScreen());

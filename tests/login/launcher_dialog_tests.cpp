@@ -17,6 +17,7 @@
 #include "login/web_browser.h"
 #include "login_test_support.h"
 #include "standins/flash/flash_standin.h"
+#include "support/key_route.h"
 #include "support/test_support.h"
 #include "ui/skin_button.h"
 
@@ -382,13 +383,7 @@ TEST_F(LoginWindow, TheFocusedPageSeesItsKeysBeforeTheDialog) {
         StandinAsBrowser() { EXPECT_EQ(S_OK, RegisterFlashStandin(kWebBrowserClassId)); }
         ~StandinAsBrowser() { RevokeFlashStandin(); }
     } registration;
-    struct Case {
-        WPARAM key;
-        bool withControl;
-        bool inTextField;
-        const char* route;
-    };
-    const Case cases[] = {
+    const testing_support::KeyRouteCase cases[] = {
         {VK_TAB, false, true, "used"},
         {VK_RIGHT, false, true, "used"},
         {'V', true, true, "used"},
@@ -411,20 +406,13 @@ TEST_F(LoginWindow, TheFocusedPageSeesItsKeysBeforeTheDialog) {
         // Keys reach a page once it is shown.
         Page(dialog, 150)->ShowWindow(SW_SHOW);
     })};
-    for (const Case& c : cases) {
+    for (const testing_support::KeyRouteCase& c : cases) {
         steps.push_back(Do([&] {
-            if (!page) return;
-            page->SetTextFieldFocused(c.inTextField);
-            page->ClearKeys();
-            if (c.withControl) control = std::make_unique<testing_support::HeldKey>(VK_CONTROL);
-            PostMessageW(page->window(), WM_KEYDOWN, c.key, 1);
-            PostMessageW(page->window(), WM_KEYUP, c.key, 0xC0000001);
+            if (page) control = testing_support::PressKeyIn(*page, c);
         }));
         steps.push_back(Do([&] {
             control.reset();
-            if (!page) return;
-            EXPECT_EQ(c.route, page->KeyDownRoute(c.key)) << "key " << c.key << (c.withControl ? " with Ctrl" : "")
-                                                          << (c.inTextField ? " in a text field" : "");
+            if (page) testing_support::ExpectKeyRoute(*page, c);
         }));
     }
     bool allRan = false;

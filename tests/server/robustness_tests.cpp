@@ -7,9 +7,7 @@
 
 #include <stdio.h>
 
-#include <atomic>
 #include <string>
-#include <thread>
 
 #include "net_test_support.h"
 #include "stream_mutation.h"
@@ -28,46 +26,24 @@ TEST(Robustness, MutatedStreamsNeitherCrashNorStarveAWellBehavedClient) {
     ASSERT_TRUE(server.StartLocal());
     const int port = server.BoundPort();
 
-    std::atomic<bool> stop{false};
-    std::atomic<int> answered{0};
-    std::atomic<int> failed{0};
-    std::thread game([&] {
-        TestClient client;
-        if (!client.Connect(port) || !client.Handshake()) {
-            ++failed;
-            return;
-        }
-        Random random(99);
-        for (uint32_t i = 0; !stop; ++i) {
+    Random random(99);
+    const mutation::BesideFigures figures =
+        mutation::FeedBeside(port, 20261210, [&random](TestClient& client, uint32_t i) {
             std::string payload = RandomBytes(random, Pick(random, 2000));
             uint8_t type = 0;
             std::string got;
             if (!client.Send(Frame(7, payload)) || !client.RecvFrame(&type, &got, 10000) || type != 7 ||
-                got != payload) {
-                ++failed;
-                return;
-            }
+                got != payload)
+                return false;
             const std::string token = std::to_string(i);
-            if (!client.Send(Frame(2, GetFilePayload(i, 2, 3, token, "res/a.swf"))) ||
-                !client.RecvFrame(&type, &got, 10000) ||
-                got != U32(i) + U32(2) + U32(3) + Pstr(token) + std::string(1, '\0') + U32(5) + "ABCDE") {
-                ++failed;
-                return;
-            }
-            ++answered;
-        }
-    });
-
-    const DWORD start = GetTickCount();
-    const mutation::FeedFigures fed = mutation::FeedMutatedStreams(port, 20261210, 6, 4000, 15000);
-    stop = true;
-    game.join();
-    printf("[ figures  ] %d rounds, %zu bytes of mutated streams in %lu ms; the game client "
-           "got %d pairs of answers meanwhile; largest receive buffers of a connection: %d bytes\n",
-           fed.rounds, fed.bytes, static_cast<unsigned long>(GetTickCount() - start), answered.load(),
+            return client.Send(Frame(2, GetFilePayload(i, 2, 3, token, "res/a.swf"))) &&
+                   client.RecvFrame(&type, &got, 10000) &&
+                   got == U32(i) + U32(2) + U32(3) + Pstr(token) + std::string(1, '\0') + U32(5) + "ABCDE";
+        });
+    printf("[ figures  ] largest receive buffers of a connection: %d bytes\n",
            server.stats.maxReceiveCapacity.load());
-    EXPECT_EQ(failed.load(), 0);
-    EXPECT_GE(answered.load(), 10);
+    EXPECT_FALSE(figures.failed);
+    EXPECT_GE(figures.answered, 10);
     EXPECT_LE(server.stats.maxReceiveCapacity.load(), 4 << 20);
 
     // The server still serves a newcomer, and lets every connection go.

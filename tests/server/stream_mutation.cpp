@@ -1,6 +1,10 @@
 #include "stream_mutation.h"
 
+#include <stdio.h>
+
+#include <atomic>
 #include <memory>
+#include <thread>
 #include <vector>
 
 #include "net_test_support.h"
@@ -140,6 +144,38 @@ FeedFigures FeedMutatedStreams(int port, uint32_t seed, int clients, int rounds,
         }
     }
     for (std::unique_ptr<TestClient>& client : fuzz) client->Abort();
+    return figures;
+}
+
+BesideFigures FeedBeside(int port, uint32_t seed, const ClientStep& step) {
+    std::atomic<bool> stop{false};
+    std::atomic<int> answered{0};
+    std::atomic<bool> failed{false};
+    std::thread game([&] {
+        TestClient client;
+        if (!client.Connect(port) || !client.Handshake()) {
+            failed = true;
+            return;
+        }
+        for (uint32_t i = 0; !stop; ++i) {
+            if (!step(client, i)) {
+                failed = true;
+                return;
+            }
+            ++answered;
+        }
+    });
+    const DWORD start = GetTickCount();
+    BesideFigures figures;
+    figures.fed = FeedMutatedStreams(port, seed, 6, 4000, 15000);
+    stop = true;
+    game.join();
+    figures.answered = answered;
+    figures.failed = failed;
+    printf("[ figures  ] %d rounds, %zu bytes of mutated streams in %lu ms; the game client got %d answers "
+           "meanwhile\n",
+           figures.fed.rounds, figures.fed.bytes, static_cast<unsigned long>(GetTickCount() - start),
+           figures.answered);
     return figures;
 }
 

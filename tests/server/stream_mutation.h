@@ -8,8 +8,13 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include <functional>
 #include <random>
 #include <string>
+
+namespace nettest {
+class TestClient;
+}
 
 namespace mutation {
 
@@ -38,5 +43,21 @@ struct FeedFigures {
 // reset or closed afterwards and reopened when needed; stops after budgetMs. A connection
 // the server closed is reopened. Every connection is reset at the end.
 FeedFigures FeedMutatedStreams(int port, uint32_t seed, int clients, int rounds, DWORD budgetMs);
+
+struct BesideFigures {
+    FeedFigures fed;
+    int answered = 0;  // steps the well-behaved client completed
+    bool failed = false;  // it could not connect and shake hands, or a step failed
+};
+
+// One request and the check of its answer by a well-behaved game client, step `i` of its
+// connection; false when the answer is wrong or missing.
+typedef std::function<bool(nettest::TestClient& client, uint32_t i)> ClientStep;
+
+// Feeds mutated streams with `seed` over six connections to 127.0.0.1:port (at most 4000
+// rounds, 15 s), while on a thread of its own a well-behaved game client, connected and
+// past the handshake, runs step 0, 1, 2 … until the feed ends or a step fails. Prints one
+// figures line: rounds, bytes and time of the feed, and the steps the client completed.
+BesideFigures FeedBeside(int port, uint32_t seed, const ClientStep& step);
 
 }  // namespace mutation

@@ -34,6 +34,13 @@ using testing_support::WriteFileBytes;
 
 namespace {
 
+// A request the dialog made: its kind, its address and GetTickCount64 as it went out.
+struct SentRequest {
+    uint32_t kind;
+    std::string address;
+    uint64_t tick;
+};
+
 struct Delivery {
     uint32_t kind;
     bool success;
@@ -53,8 +60,7 @@ public:
 
     bool loaded = false;
     UpdateDlg* dialog = nullptr;
-    std::vector<std::pair<uint32_t, std::string>> requests;
-    std::vector<uint64_t> requestTicks;  // GetTickCount64 as each request was made
+    std::vector<SentRequest> requests;
     // Called with the kind of each request before it goes out.
     std::function<void(uint32_t)> onRequest;
     std::vector<Delivery> deliveries;
@@ -78,8 +84,7 @@ public:
     INT_PTR ShowLoginWindow() override { return 0; }
 
     void SendRequest(uint32_t kind, const char* address) override {
-        requests.emplace_back(kind, address);
-        requestTicks.push_back(GetTickCount64());
+        requests.push_back({kind, address, GetTickCount64()});
         if (onRequest) onRequest(kind);
         CCurlHttpRequest* request = NewDownloadRequest(kind, address);
         request->SetCallback(&TestHost::Answered, this);
@@ -88,8 +93,16 @@ public:
 
     std::vector<uint32_t> Kinds() const {
         std::vector<uint32_t> kinds;
-        for (const auto& request : requests) kinds.push_back(request.first);
+        for (const SentRequest& request : requests) kinds.push_back(request.kind);
         return kinds;
+    }
+
+    // The requests of `kind`, in the order they were made.
+    std::vector<SentRequest> RequestsOf(uint32_t kind) const {
+        std::vector<SentRequest> made;
+        for (const SentRequest& request : requests)
+            if (request.kind == kind) made.push_back(request);
+        return made;
     }
 
 private:
@@ -299,7 +312,7 @@ TEST_F(UpdateDialogTest, FromAnEmptyCacheFetchesEverythingAndHandsOverToTheGame)
 
     // The page request carries the port the local server bound and the client version.
     ASSERT_FALSE(host.requests.empty());
-    std::string page = host.requests[0].second;
+    std::string page = host.requests[0].address;
     size_t portAt = page.find("connectPort=");
     ASSERT_NE(std::string::npos, portAt);
     int port = atoi(page.c_str() + portAt + strlen("connectPort="));
@@ -314,10 +327,10 @@ TEST_F(UpdateDialogTest, FromAnEmptyCacheFetchesEverythingAndHandsOverToTheGame)
     EXPECT_EQ(5u, kinds[1]);
     EXPECT_EQ(2u, kinds[2]);
     EXPECT_EQ(std::vector<uint32_t>({3, 4}), std::vector<uint32_t>(kinds.begin() + 3, kinds.end()));
-    EXPECT_EQ(ServerBase() + "/asyn.txt", host.requests[1].second);
-    EXPECT_EQ(0u, host.requests[2].second.find(ServerBase() + "/cdn/hashkey.txt?"));
-    EXPECT_EQ(0u, host.requests[3].second.find(ServerBase() + "/cdn/hashdict.zip?"));
-    EXPECT_EQ(0u, host.requests[4].second.find(ServerBase() + "/cdn/GameFrame.dat?"));
+    EXPECT_EQ(ServerBase() + "/asyn.txt", host.requests[1].address);
+    EXPECT_EQ(0u, host.requests[2].address.find(ServerBase() + "/cdn/hashkey.txt?"));
+    EXPECT_EQ(0u, host.requests[3].address.find(ServerBase() + "/cdn/hashdict.zip?"));
+    EXPECT_EQ(0u, host.requests[4].address.find(ServerBase() + "/cdn/GameFrame.dat?"));
 
     EXPECT_EQ(1000, dialog.progress().GetPos());
     EXPECT_EQ("user=7&zone=3", host.flashVars());
@@ -344,7 +357,7 @@ TEST_F(UpdateDialogTest, CurrentFilesAreNotFetchedAgain) {
     std::vector<uint32_t> kinds = host.Kinds();
     std::sort(kinds.begin(), kinds.end());
     EXPECT_EQ(std::vector<uint32_t>({1, 2, 5}), kinds);
-    EXPECT_EQ(0u, host.requests[0].second.find(ServerBase() + "/page.xml?zone=1&connectPort="));
+    EXPECT_EQ(0u, host.requests[0].address.find(ServerBase() + "/page.xml?zone=1&connectPort="));
     EXPECT_EQ(1000, dialog.progress().GetPos());
 }
 
@@ -401,11 +414,9 @@ TEST_F(UpdateDialogTest, FailedAnswersAreRetriedWithTheSameAddress) {
     EXPECT_EQ((std::vector<std::pair<uint32_t, int32_t>>{{1, 250}, {1, 250}, {2, 500}, {3, 500}, {4, 750}}), failures);
     // A retry asks for the same address again.
     for (uint32_t kind : {1u, 3u, 4u}) {
-        std::vector<std::string> addresses;
-        for (const auto& r : host.requests)
-            if (r.first == kind) addresses.push_back(r.second);
-        ASSERT_GE(addresses.size(), 2u) << kind;
-        EXPECT_EQ(addresses.front(), addresses.back()) << kind;
+        const std::vector<SentRequest> made = host.RequestsOf(kind);
+        ASSERT_GE(made.size(), 2u) << kind;
+        EXPECT_EQ(made.front().address, made.back().address) << kind;
     }
 }
 
@@ -440,11 +451,9 @@ TEST_F(UpdateDialogTest, AFailedAnswerIsRetriedNoSoonerThanASecondAfterItsAttemp
     EXPECT_TRUE(host.goOnToGame);
     for (uint32_t kind = kDownloadGamePage; kind <= kDownloadGameFrame; ++kind) {
         SCOPED_TRACE(kind);
-        std::vector<uint64_t> ticks;
-        for (size_t i = 0; i < host.requests.size(); ++i)
-            if (host.requests[i].first == kind) ticks.push_back(host.requestTicks[i]);
-        ASSERT_EQ(2u, ticks.size());
-        EXPECT_GE(ticks[1] - ticks[0], static_cast<uint64_t>(UpdateDlg::kRetryPauseMs));
+        const std::vector<SentRequest> made = host.RequestsOf(kind);
+        ASSERT_EQ(2u, made.size());
+        EXPECT_GE(made[1].tick - made[0].tick, static_cast<uint64_t>(UpdateDlg::kRetryPauseMs));
     }
 }
 
@@ -472,11 +481,9 @@ TEST_F(UpdateDialogTest, ASlowFrameArrivesAndAStalledOneResumesWhereItStopped) {
         dialog.DoModal();
         EXPECT_FALSE(dialog.watchdogFired);
         EXPECT_TRUE(host.goOnToGame);
-        std::vector<std::string> frames;
-        for (const auto& r : host.requests)
-            if (r.first == kDownloadGameFrame) frames.push_back(r.second);
+        const std::vector<SentRequest> frames = host.RequestsOf(kDownloadGameFrame);
         ASSERT_EQ(c.ranges.size(), frames.size());
-        const std::string path = frames[0].substr(ServerBase().size());
+        const std::string path = frames[0].address.substr(ServerBase().size());
         EXPECT_EQ(c.ranges, testing_support::RangesAsked(path));
         std::vector<uint8_t> frame = ReadFileBytes(cache.path() + L"GameFrame.dat");
         const std::string expected = GameFrame();
