@@ -372,7 +372,8 @@ void CSessionServer::Process() {
     // News from other threads from here on sends a new wake-up; what came before is
     // taken in this pass.
     wakePending_ = false;
-    CCustomServerSocket::Process();
+    // Finished transfers are answered before the pass over the connections, which sends
+    // their replies at once.
     CCurlHttpClient* http = CCurlHttpClient::GetInstance();
     if (http) http->DispatchResponses();
     std::vector<RemoteReply> replies;
@@ -385,6 +386,7 @@ void CSessionServer::Process() {
         AnswerFetch(reply.clientId, reply.failed, reply.localPath.c_str(), reply.address.c_str(), context,
                     reply.body.data(), reply.body.size());
     }
+    CCustomServerSocket::Process();
     StartWaitingFetches();
     WaitForTraffic(passStart);
 }

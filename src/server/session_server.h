@@ -124,7 +124,7 @@ public:
     ~CSessionServer() override;
 
     CCustomServerClientSocket* CreateClient(SOCKET handle, const sockaddr_in* peer) override;
-    // The pass over the connections, the finished transfers of the HTTP client, then a
+    // The finished transfers of the HTTP client, the pass over the connections, then a
     // wait of at most kTrafficWaitMs until a connection has bytes to read or room for
     // its queued replies, or another thread wakes it (no wait after a pass that moved
     // bytes). The data thread thus sleeps only while nothing happens, and answers a
