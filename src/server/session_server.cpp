@@ -528,7 +528,10 @@ void CSessionServer::OnRemoteFile(void* user, CCurlHttpResponse* response) {
 void CSessionServer::AnswerFetch(uint32_t clientId, bool failed, const wchar_t* localPath, const char* address,
                                  const FileRequestContext& request, const uint8_t* body, size_t length) {
     CSessionClient* client = FindConnectedClient(clientId);
-    if (client) client->SendRemoteReply(failed, localPath, address, body, static_cast<uint32_t>(length), request);
+    if (!client) return;
+    client->SendRemoteReply(failed, localPath, address, body, static_cast<uint32_t>(length), request);
+    // The reply leaves before the body is handed on to be saved.
+    client->SendQueued();
 }
 
 CSessionClient* CSessionServer::FindConnectedClient(uint32_t id) {

@@ -412,6 +412,10 @@ bool CCustomWorkSocket::MayTakeRequest() {
     return true;
 }
 
+void CCustomWorkSocket::SendQueued() {
+    if (IsConnected() && sendEnabled_ && Flush(*this) != 0) lastActivity_ = ravlib::GetTickMs();
+}
+
 void CCustomWorkSocket::Process() {
     if (IsConnected()) {
         if (paused_ && QueuedBytes() < sendBacklogLimit_ / 2) paused_ = false;
@@ -426,9 +430,7 @@ void CCustomWorkSocket::Process() {
     }
     DispatchMessages();
     OnIdle();
-    if (IsConnected() && sendEnabled_) {
-        if (Flush(*this) != 0) lastActivity_ = ravlib::GetTickMs();
-    }
+    SendQueued();
     if (!IsConnected() && !memoryReleased_) {
         ReleaseMemory();
         memoryReleased_ = true;

@@ -187,6 +187,8 @@ public:
     // OnReceive are left out while the connection's requests wait for its backlog; a
     // connection found disconnected at the end of a pass frees its buffers.
     virtual void Process();
+    // Sends the queued replies as far as the socket takes them now (the data thread).
+    void SendQueued();
 
     // Asked by the protocol layer before each request: false when the connection's
     // unsent replies reached the backlog limit or this pass has queued its reply budget
