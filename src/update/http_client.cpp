@@ -50,8 +50,8 @@ CCSLock& ListenersLock() {
 
 ResponseListener g_listeners[CCurlHttpClient::kListenerCount] = {};
 
-// Called after a response was queued; the listeners run under the lock, so that one being
-// removed is not running afterwards.
+// Called after a response was queued or saved bodies were freed; the listeners run under
+// the lock, so that one being removed is not running afterwards.
 void TellListeners() {
     CAutoLock guard(&ListenersLock());
     for (const ResponseListener& listener : g_listeners)
@@ -564,6 +564,8 @@ void CCurlHttpClient::RunSaves() {
             SaveResponse(response);
             delete response;
         }
+        // The saved bodies are freed: whoever waits for memory to fetch more may go on.
+        if (!work.empty()) TellListeners();
         // What was queued before the stop is still written.
         if (stopping) break;
         if (work.empty()) WaitForSingleObject(in_->saveWake.get(), kWorkerWaitMs);

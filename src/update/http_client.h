@@ -148,8 +148,9 @@ public:
     void SetStallSeconds(int32_t seconds) { InterlockedExchange(&stallSeconds_, seconds); }
 
     // listener(user) is called each time any client of the process queues a response for
-    // DispatchResponses, until it is removed; once RemoveResponseListener has returned it
-    // runs no more. False when kListenerCount listeners are in place already.
+    // DispatchResponses or has saved and freed bodies, until it is removed; once
+    // RemoveResponseListener has returned it runs no more. False when kListenerCount
+    // listeners are in place already.
     static bool AddResponseListener(HttpResponseListener listener, void* user);
     static void RemoveResponseListener(HttpResponseListener listener, void* user);
 

@@ -398,6 +398,47 @@ TEST_F(HttpClientTest, ListenersHearOfEachQueuedResponseUntilRemoved) {
     EXPECT_EQ(heard.count.load(), 1);
 }
 
+// A body handed to the save thread is written and freed with its request, and then the
+// listeners are told, so that whoever waits for memory to fetch more may go on.
+TEST_F(HttpClientTest, ListenersHearWhenSavedBodiesAreFreed) {
+    struct Heard {
+        std::atomic<int> count{0};
+        std::atomic<int> afterFree{0};
+        std::atomic<bool> freed{false};
+        HANDLE event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+        ~Heard() { CloseHandle(event); }
+    } heard;
+    class SavedRequest : public CCurlHttpRequest {
+    public:
+        explicit SavedRequest(Heard* heard) : heard_(heard) {}
+        ~SavedRequest() override { heard_->freed = true; }
+
+    private:
+        Heard* heard_;
+    };
+    const HttpResponseListener listener = [](void* user) {
+        Heard* h = static_cast<Heard*>(user);
+        ++h->count;
+        if (h->freed) ++h->afterFree;
+        SetEvent(h->event);
+    };
+    ASSERT_TRUE(CCurlHttpClient::AddResponseListener(listener, &heard));
+    TempDir dir;
+    const std::wstring path = dir.path() + L"saved.bin";
+    SavedRequest* request = new SavedRequest(&heard);
+    request->SetUrl(Url("/__bytes/300").c_str());
+    request->SetMethod(kHttpGet);
+    request->SetCallback(Recorder::Record, &recorder_);
+    request->filePath = path;
+    Add(request);
+    ASSERT_TRUE(DispatchUntil(1));
+    for (int i = 0; i < 3000 && heard.afterFree.load() == 0; ++i) WaitForSingleObject(heard.event, 10);
+    CCurlHttpClient::RemoveResponseListener(listener, &heard);
+    EXPECT_TRUE(heard.freed.load());
+    EXPECT_EQ(heard.afterFree.load(), 1);
+    EXPECT_NE(GetFileAttributesW(path.c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
 TEST_F(HttpClientTest, DeliveryOnTheTransferThreadNeverSaves) {
     TempDir dir;
     std::wstring path = dir.path() + L"direct.bin";
