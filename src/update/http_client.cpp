@@ -376,22 +376,22 @@ void CCurlHttpClient::RunTransfers() {
     if (InterlockedCompareExchange(&in_->transferRunning, 1, 0) != 0) return;
     SetEvent(in_->transferStarted.get());
     while (!Stopping()) {
+        // Admitted requests are sent at once; the wait for their sockets comes after.
         AdmitRequests();
-        WaitForSockets();
-        int messagesLeft = 0;
-        while (CURLMsg* message = curl_multi_info_read(in_->multi, &messagesLeft)) {
-            if (message->msg == CURLMSG_DONE) FinishTransfer(message->easy_handle, message->data.result);
-        }
+        PerformTransfers();
+        curl_multi_poll(in_->multi, nullptr, 0, kPollWaitMs, nullptr);
     }
     InterlockedCompareExchange(&in_->transferRunning, 0, 1);
     SetEvent(in_->transferStarted.get());
 }
 
-void CCurlHttpClient::WaitForSockets() {
-    int ready = 0;
-    if (curl_multi_poll(in_->multi, nullptr, 0, kPollWaitMs, &ready) != CURLM_OK) return;
+void CCurlHttpClient::PerformTransfers() {
     int stillRunning = 0;
     curl_multi_perform(in_->multi, &stillRunning);
+    int messagesLeft = 0;
+    while (CURLMsg* message = curl_multi_info_read(in_->multi, &messagesLeft)) {
+        if (message->msg == CURLMSG_DONE) FinishTransfer(message->easy_handle, message->data.result);
+    }
 }
 
 void CCurlHttpClient::AdmitRequests() {

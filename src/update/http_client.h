@@ -189,7 +189,8 @@ private:
     // Takes the body of a failed resumable transfer for the next request of its address.
     void KeepForResume(CCurlHttpResponse* response);
     void AdmitRequests();
-    void WaitForSockets();
+    // Moves the running transfers on and finishes those that ended.
+    void PerformTransfers();
     void FinishTransfer(void* handle, int result);
     void QueueFinished(CCurlHttpResponse* response);
     void SaveResponse(CCurlHttpResponse* response);
