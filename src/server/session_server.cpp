@@ -5,6 +5,7 @@
 #include <string.h>
 #include <wchar.h>
 
+#include <algorithm>
 #include <atomic>
 #include <new>
 
@@ -409,10 +410,11 @@ void CSessionServer::WaitForTraffic(uint64_t passStart) {
         CCustomServerClientSocket* client = clients_[i];
         const SOCKET handle = client->GetHandle();
         if (!client->IsConnected() || handle == INVALID_SOCKET) continue;
-        // Bytes received in this pass are parsed in the next one, requests held back
-        // are taken in the next one, and a connection that could send may be able to
-        // send more: no wait then.
-        if (client->LastActivity() >= passStart || (client->HoldsRequests() && !client->IsPaused())) return;
+        // Requests held back are taken in the next pass, and a connection that sent in
+        // this one and still has replies queued may be able to send more: no wait then.
+        if ((client->LastActivity() >= passStart && client->QueuedCount() > 0) ||
+            (client->HoldsRequests() && !client->IsPaused()))
+            return;
         if (readable.count == kWatchedSockets || writable.count == kWatchedSockets) {
             ++unwatched;
             continue;
@@ -435,8 +437,19 @@ void CSessionServer::WaitForTraffic(uint64_t passStart) {
     timeval timeout = {waitMs / 1000, waitMs % 1000 * 1000};
     const int ready = select(0, reinterpret_cast<fd_set*>(&readable),
                              writable.count ? reinterpret_cast<fd_set*>(&writable) : nullptr, nullptr, &timeout);
-    if (ready > 0 && wakeSocket_ != INVALID_SOCKET && FD_ISSET(wakeSocket_, reinterpret_cast<fd_set*>(&readable)))
-        DrainWakeUps();
+    if (ready < 0) return;
+    std::sort(readable.sockets, readable.sockets + readable.count);
+    auto found = [&readable](SOCKET handle) {
+        return std::binary_search(readable.sockets, readable.sockets + readable.count, handle);
+    };
+    if (wakeSocket_ != INVALID_SOCKET && found(wakeSocket_)) DrainWakeUps();
+    if (unwatched > 0) return;
+    // Only the connections found readable are read in the next pass: every recv is a
+    // system call, and most connections have nothing.
+    for (int32_t i = 0; i < clients_.Count(); ++i) {
+        CCustomServerClientSocket* client = clients_[i];
+        if (client->IsConnected() && !client->IsPaused() && !found(client->GetHandle())) client->SkipNextReceive();
+    }
 }
 
 bool CSessionServer::RequestRemoteFile(const char* address, const wchar_t* localPath,

@@ -126,9 +126,10 @@ public:
     CCustomServerClientSocket* CreateClient(SOCKET handle, const sockaddr_in* peer) override;
     // The finished transfers of the HTTP client, the pass over the connections, then a
     // wait of at most kTrafficWaitMs until a connection has bytes to read or room for
-    // its queued replies, or another thread wakes it (no wait after a pass that moved
-    // bytes). The data thread thus sleeps only while nothing happens, and answers a
-    // request, a finished transfer or a new connection as soon as it arrives.
+    // its queued replies, or another thread wakes it (no wait after a pass that sent on
+    // a connection with more replies queued). Only the connections found readable are
+    // read in the next pass. The data thread thus sleeps only while nothing happens, and
+    // answers a request, a finished transfer or a new connection as soon as it arrives.
     void Process() override;
     void OnThreadStart() override;
     void OnThreadEnd() override;

@@ -318,6 +318,8 @@ void CCustomWorkSocket::ReceiveAll() {
         buffer.data[buffer.length] = 0;
         lastActivity_ = now;
         taken += n;
+        // A short read emptied the socket: asking again would only hear that it is empty.
+        if (n < kRecvChunk) break;
     }
 }
 
@@ -417,6 +419,8 @@ void CCustomWorkSocket::SendQueued() {
 }
 
 void CCustomWorkSocket::Process() {
+    const bool skipReceive = skipReceive_;
+    skipReceive_ = false;
     if (IsConnected()) {
         if (paused_ && QueuedBytes() < sendBacklogLimit_ / 2) paused_ = false;
         if (!paused_) {
@@ -424,7 +428,10 @@ void CCustomWorkSocket::Process() {
             const bool held = holding_;
             holding_ = false;
             passStartBacklog_ = QueuedBytes();
-            if (!held) ReceiveAll();
+            if (!held && !skipReceive) ReceiveAll();
+            // What arrived in this pass is taken in it: the received bytes join the
+            // processing buffer first.
+            if (IsConnected()) Compact();
             if (IsConnected()) OnReceive(Processing());
         }
     }

@@ -183,12 +183,15 @@ public:
     // A posted message: its first word and words three to ten.
     virtual void OnMessage(uint32_t code, const uint32_t* params);
     virtual void OnIdle() {}
-    // One pass: receive, OnReceive, posted messages, OnIdle, Flush. Receiving and
-    // OnReceive are left out while the connection's requests wait for its backlog; a
-    // connection found disconnected at the end of a pass frees its buffers.
+    // One pass: receive, OnReceive (which takes what was received in this pass), posted
+    // messages, OnIdle, Flush. Receiving and OnReceive are left out while the
+    // connection's requests wait for its backlog; a connection found disconnected at the
+    // end of a pass frees its buffers.
     virtual void Process();
     // Sends the queued replies as far as the socket takes them now (the data thread).
     void SendQueued();
+    // The socket was found with nothing to read: the next pass does not ask it.
+    void SkipNextReceive() { skipReceive_ = true; }
 
     // Asked by the protocol layer before each request: false when the connection's
     // unsent replies reached the backlog limit or this pass has queued its reply budget
@@ -247,6 +250,7 @@ private:
     size_t passStartBacklog_ = 0;
     bool paused_ = false;
     bool holding_ = false;
+    bool skipReceive_ = false;
     bool memoryReleased_ = false;
     ravlib::sync::lock::CCSLock messagesLock_;
     CDrainQueue<tagAppInternalMessage*> messages_;
