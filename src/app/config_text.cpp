@@ -52,6 +52,24 @@ void ConfigText::GetText(const char* section, const char* key, const char* defau
     CopyUtf8Field(field, width, GetString(section, key, defaultValue).c_str());
 }
 
+namespace {
+
+// Replaces `entries` with the sections prefix1 … prefix<count> (none when count is not
+// positive), each read by read(section, entry) into an entry that starts zeroed.
+template <typename Entry, typename ReadEntry>
+void ReadEntries(const char* prefix, int32_t count, std::vector<Entry>& entries, ReadEntry read) {
+    entries.clear();
+    char section[32];
+    for (int32_t n = 1; n <= count; ++n) {
+        snprintf(section, sizeof section, "%s%d", prefix, n);
+        Entry entry = {};
+        read(section, entry);
+        entries.push_back(entry);
+    }
+}
+
+}  // namespace
+
 SettingsVerdict ConfigText::ReadSettingsFields() {
     const char* g = "global";
     LauncherSettings& s = settings_;
@@ -131,46 +149,27 @@ SettingsVerdict ConfigText::ReadSettingsFields() {
         gameButtonCount > kMaxEntries)
         return kSettingsTooMany;
 
-    char section[32];
-    links_.clear();
-    for (int32_t n = 1; n <= linkCount; ++n) {
-        snprintf(section, sizeof section, "link%d", n);
-        LinkEntry link = {};
+    ReadEntries("link", linkCount, links_, [this](const char* section, LinkEntry& link) {
         GetText(section, "url", "_blank", link.url, sizeof link.url);
         link.x = GetInt(section, "x", 0);
         link.y = GetInt(section, "y", 0);
         link.width = GetInt(section, "width", 0);
         link.height = GetInt(section, "height", 0);
         link.type = GetInt(section, "type", 0);
-        links_.push_back(link);
-    }
-
-    menus_.clear();
-    for (int32_t n = 1; n <= menuCount; ++n) {
-        snprintf(section, sizeof section, "menu%d", n);
-        MenuEntry menu = {};
+    });
+    ReadEntries("menu", menuCount, menus_, [this](const char* section, MenuEntry& menu) {
         GetText(section, "title", "", menu.title, sizeof menu.title);
         menu.type = GetInt(section, "type", 0);
-        menus_.push_back(menu);
-    }
-
-    gamePics_.clear();
-    for (int32_t n = 1; n <= picCount; ++n) {
-        snprintf(section, sizeof section, "gamePic%d", n);
-        GamePicEntry pic = {};
+    });
+    ReadEntries("gamePic", picCount, gamePics_, [this](const char* section, GamePicEntry& pic) {
         pic.x = GetInt(section, "x", 0);
         pic.y = GetInt(section, "y", 0);
         pic.width = GetInt(section, "width", 0);
         pic.height = GetInt(section, "height", 0);
         pic.interval = GetInt(section, "interval", 0);
         pic.count = GetInt(section, "count", 0);
-        gamePics_.push_back(pic);
-    }
-
-    gameButtons_.clear();
-    for (int32_t n = 1; n <= gameButtonCount; ++n) {
-        snprintf(section, sizeof section, "gamebutton%d", n);
-        GameButtonEntry button = {};
+    });
+    ReadEntries("gamebutton", gameButtonCount, gameButtons_, [this](const char* section, GameButtonEntry& button) {
         button.x = GetInt(section, "x", 0);
         button.y = GetInt(section, "y", 0);
         button.type = GetInt(section, "type", 0);
@@ -179,7 +178,6 @@ SettingsVerdict ConfigText::ReadSettingsFields() {
         GetText(section, "url", "", button.url, sizeof button.url);
         GetText(section, "tips", "", button.tips, sizeof button.tips);
         button.color = static_cast<uint32_t>(GetInt(section, "color", 16777215));
-        gameButtons_.push_back(button);
-    }
+    });
     return kSettingsRead;
 }
