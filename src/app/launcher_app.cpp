@@ -138,7 +138,7 @@ INT_PTR LauncherApp::RunUpdateAndGame() {
 
 INT_PTR LauncherApp::ShowLoginWindow() {
     if (!loginWindow_) {
-        loginWindow_ = std::make_unique<CLauncherTranslucentDlg>(*this, mainSkin_.release());
+        loginWindow_ = std::make_unique<CLauncherTranslucentDlg>(*this, std::move(mainSkin_));
     }
     return loginWindow_->DoModal();
 }

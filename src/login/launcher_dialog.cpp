@@ -1,6 +1,8 @@
 #include "login/launcher_dialog.h"
 
 #include <exdispid.h>
+#include <ole2.h>
+#include <gdiplus.h>
 #include <stdio.h>
 #include <string.h>
 #include <wchar.h>
@@ -41,8 +43,9 @@ HBITMAP LoadButtonBitmap(LauncherConfig& config, const char* format, int positio
 // ---------------------------------------------------------------------------
 // Skin layer
 
-CLauncherTranslucentDlg::CLauncherTranslucentDlg(LauncherHost& host, Gdiplus::Image* skin, CWnd* parent)
-    : CTranslucentDialog(IDD, skin, parent), host_(host) {}
+CLauncherTranslucentDlg::CLauncherTranslucentDlg(LauncherHost& host, std::unique_ptr<Gdiplus::Image> skin,
+                                                 CWnd* parent)
+    : CTranslucentDialog(IDD, std::move(skin), parent), host_(host) {}
 
 CLauncherStandardDlg* CLauncherTranslucentDlg::controls() const {
     return static_cast<CLauncherStandardDlg*>(controlLayer());

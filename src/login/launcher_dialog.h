@@ -24,8 +24,7 @@ class CLauncherTranslucentDlg : public CTranslucentDialog {
 public:
     enum { IDD = IDD_TRANSLUCENT_LAYER };
 
-    // Takes ownership of the skin.
-    CLauncherTranslucentDlg(LauncherHost& host, Gdiplus::Image* skin, CWnd* parent = nullptr);
+    CLauncherTranslucentDlg(LauncherHost& host, std::unique_ptr<Gdiplus::Image> skin, CWnd* parent = nullptr);
 
     BOOL PreTranslateMessage(MSG* message) override;
     CLauncherStandardDlg* controls() const;

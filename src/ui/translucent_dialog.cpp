@@ -124,8 +124,8 @@ void CStandardDialog::OnCancel() {
 // ---------------------------------------------------------------------------
 // Skin layer
 
-CTranslucentDialog::CTranslucentDialog(UINT templateId, Gdiplus::Image* skin, CWnd* parent)
-    : CDialog(templateId, parent), skin_(skin) {}
+CTranslucentDialog::CTranslucentDialog(UINT templateId, std::unique_ptr<Gdiplus::Image> skin, CWnd* parent)
+    : CDialog(templateId, parent), skin_(std::move(skin)) {}
 
 CTranslucentDialog::~CTranslucentDialog() {
     ReleaseControlLayer();

@@ -68,8 +68,7 @@ private:
 
 class CTranslucentDialog : public CDialog, public IRenderListener {
 public:
-    // Takes ownership of the skin; it is freed with this object.
-    CTranslucentDialog(UINT templateId, Gdiplus::Image* skin, CWnd* parent = nullptr);
+    CTranslucentDialog(UINT templateId, std::unique_ptr<Gdiplus::Image> skin, CWnd* parent = nullptr);
     ~CTranslucentDialog() override;
 
     // Paints the skin, then the visible painters, into the layered window.

@@ -144,10 +144,10 @@ std::vector<std::wstring> LoginWindow::opened_;
 TEST_F(LoginWindow, OpensOnTheDemoSkinWithItsButtonsAndAHiddenLoginPage) {
     TestHost host;
     ASSERT_TRUE(host.loaded);
-    Gdiplus::Bitmap* skin = host.LoadSkin();
+    std::unique_ptr<Gdiplus::Bitmap> skin = host.LoadSkin();
     ASSERT_NE(nullptr, skin);
     const UINT skinWidth = skin->GetWidth(), skinHeight = skin->GetHeight();
-    CLauncherTranslucentDlg dialog(host, skin);
+    CLauncherTranslucentDlg dialog(host, std::move(skin));
     RECT window = {}, controlWindow = {};
     std::wstring skinTitle, controlTitle;
     DWORD skinStyle = 0;
@@ -484,14 +484,14 @@ TEST_F(LoginWindow, AutomaticStartWaitsInTheTrayUntilClicked) {
     ASSERT_TRUE(host.loaded);
     ASSERT_EQ('\0', host.config().settings().firstUrl[0]);
     host.startedWithArgument = true;
-    Gdiplus::Bitmap* skin = host.LoadSkin();
+    std::unique_ptr<Gdiplus::Bitmap> skin = host.LoadSkin();
     // An opaque point of the skin away from the buttons and the page.
     const int px = 200, py = 545;
     Gdiplus::Color skinPixel;
     skin->GetPixel(px, py, &skinPixel);
     ASSERT_EQ(255, skinPixel.GetA());
     const COLORREF opaque = RGB(skinPixel.GetR(), skinPixel.GetG(), skinPixel.GetB());
-    CLauncherTranslucentDlg dialog(host, skin);
+    CLauncherTranslucentDlg dialog(host, std::move(skin));
     bool shownBeforeClick = true, trayBeforeClick = false, ignoredOtherIcon = false;
     COLORREF screenBefore = 0, screenAfter = 0;
     LRESULT otherIcon = 0;

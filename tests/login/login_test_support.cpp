@@ -84,9 +84,9 @@ INT_PTR TestHost::RunUpdateAndGame() {
     return IDOK;
 }
 
-Gdiplus::Bitmap* TestHost::LoadSkin() {
+std::unique_ptr<Gdiplus::Bitmap> TestHost::LoadSkin() {
     Gdiplus::Bitmap* skin = nullptr;
-    return config_.LoadPackageBitmap("config/main1.png", &skin) ? skin : nullptr;
+    return std::unique_ptr<Gdiplus::Bitmap>(config_.LoadPackageBitmap("config/main1.png", &skin) ? skin : nullptr);
 }
 
 // ---------------------------------------------------------------------------

@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -45,8 +46,8 @@ public:
     INT_PTR RunUpdateAndGame() override;
     INT_PTR ShowLoginWindow() override { return 0; }
 
-    // The packaged login skin; the caller owns it.
-    Gdiplus::Bitmap* LoadSkin();
+    // The packaged login skin.
+    std::unique_ptr<Gdiplus::Bitmap> LoadSkin();
 
     bool loaded = false;
     bool startedWithArgument = false;

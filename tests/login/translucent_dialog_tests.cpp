@@ -26,8 +26,8 @@ const RECT kClearArea = {0, 0, 40, 40};
 const RECT kHalfArea = {200, 120, 240, 160};
 const RECT kButtonArea = {120, 10, 180, 40};
 
-Gdiplus::Bitmap* DrawSkin() {
-    auto* skin = new Gdiplus::Bitmap(kSkinWidth, kSkinHeight, PixelFormat32bppARGB);
+std::unique_ptr<Gdiplus::Bitmap> DrawSkin() {
+    auto skin = std::make_unique<Gdiplus::Bitmap>(kSkinWidth, kSkinHeight, PixelFormat32bppARGB);
     for (int y = 0; y < kSkinHeight; ++y) {
         for (int x = 0; x < kSkinWidth; ++x) {
             POINT p = {x, y};
