@@ -74,7 +74,6 @@ UpdateDlg::UpdateDlg(LauncherHost& host, CWnd* parent) : CDialog(IDD, parent), h
 
 UpdateDlg::~UpdateDlg() {
     SetUpdateActive(false);
-    if (font_) DeleteObject(font_);
 }
 
 BOOL UpdateDlg::OnInitDialog() {
@@ -83,11 +82,10 @@ BOOL UpdateDlg::OnInitDialog() {
     frameReady_ = false;
     dictReady_ = false;
     for (uint64_t& tick : attemptTick_) tick = 0;
-    if (font_) DeleteObject(font_);
     LOGFONTW logFont = {};
     GetObjectW(GetStockObject(DEFAULT_GUI_FONT), sizeof logFont, &logFont);
     logFont.lfWeight = FW_BOLD;
-    font_ = CreateFontIndirectW(&logFont);
+    font_.Reset(CreateFontIndirectW(&logFont));
 
     // Pure white pixels of the skin are transparent.
     HMODULE user32 = LoadLibraryW(L"User32.dll");
@@ -420,17 +418,16 @@ void UpdateDlg::Paint() {
     PAINTSTRUCT paint;
     HDC dc = BeginPaint(m_hWnd, &paint);
     if (!background_.IsNull()) {
-        HDC memory = CreateCompatibleDC(dc);
-        HGDIOBJ old = SelectObject(memory, static_cast<HBITMAP>(background_));
-        BitBlt(dc, 0, 0, background_.GetWidth(), background_.GetHeight(), memory, 0, 0, SRCCOPY);
-        SelectObject(memory, old);
-        DeleteDC(memory);
+        CMemoryDC memory(dc);
+        CSelectObject selectBackground(memory.get(), static_cast<HBITMAP>(background_));
+        BitBlt(dc, 0, 0, background_.GetWidth(), background_.GetHeight(), memory.get(), 0, 0, SRCCOPY);
     }
-    HGDIOBJ oldFont = font_ ? SelectObject(dc, font_) : nullptr;
-    SetTextColor(dc, 0x2080FF);
-    SetBkMode(dc, TRANSPARENT);
-    TextOutW(dc, 58, 52, tipText_.c_str(), static_cast<int>(tipText_.size()));
-    if (oldFont) SelectObject(dc, oldFont);
+    {
+        CSelectObject selectFont(dc, font_.get());
+        SetTextColor(dc, 0x2080FF);
+        SetBkMode(dc, TRANSPARENT);
+        TextOutW(dc, 58, 52, tipText_.c_str(), static_cast<int>(tipText_.size()));
+    }
     EndPaint(m_hWnd, &paint);
 }
 

@@ -11,6 +11,7 @@
 
 #include "app/launcher_host.h"
 #include "framework/dialog.h"
+#include "framework/gdi.h"
 #include "framework/image.h"
 #include "ui/progress_ctrl_st.h"
 #include "ui/skin_button.h"
@@ -96,7 +97,7 @@ private:
 
     LauncherHost& host_;
     CImage background_;
-    HFONT font_ = nullptr;
+    CGdiObject<HFONT> font_;
     std::wstring tipText_;
     CProgressCtrlST progress_;
     CxSkinButton restartButton_;
