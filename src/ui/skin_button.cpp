@@ -8,7 +8,7 @@
 #include <algorithm>
 #include <vector>
 
-#include "framework/gdi.h"
+#include "framework/check.h"
 #include "framework/text.h"
 
 namespace {
@@ -90,35 +90,24 @@ CxSkinButton::LinkOpener CxSkinButton::linkOpener = ShellExecuteW;
 
 CxSkinButton::CxSkinButton() : captionColor_(GetSysColor(COLOR_BTNTEXT)) {}
 
-CxSkinButton::~CxSkinButton() {
-    const HBITMAP none[kSlotCount] = {};
-    ReleaseBitmaps(none);
-    if (clipRegion_) DeleteObject(clipRegion_);
-}
-
-void CxSkinButton::ReleaseBitmaps(const HBITMAP (&keep)[kSlotCount]) {
-    // One bitmap may fill several slots (the disabled one falls back to the normal one):
-    // each is deleted once, and never while it is kept.
-    for (int slot = 0; slot < kSlotCount; ++slot) {
-        HBITMAP bitmap = bitmaps_[slot];
-        if (!bitmap) continue;
-        bool kept = std::find(std::begin(keep), std::end(keep), bitmap) != std::end(keep);
-        bool seen = std::find(bitmaps_, bitmaps_ + slot, bitmap) != bitmaps_ + slot;
-        if (!kept && !seen) DeleteObject(bitmap);
-    }
-    std::copy(std::begin(keep), std::end(keep), bitmaps_);
-}
-
 void CxSkinButton::AssignBitmaps(HBITMAP normal, HBITMAP down, HBITMAP over, HBITMAP disabled, HBITMAP focus,
                                  HBITMAP mask, int16_t drawMode, int32_t border, int16_t focusMargin) {
     HBITMAP next[kSlotCount] = {};
     next[kNormal] = normal;
     next[kDown] = down;
-    next[kDisabled] = disabled ? disabled : normal;
+    next[kDisabled] = disabled;
     next[kMask] = mask;
     next[kOver] = over;
     next[kFocus] = focus;
-    ReleaseBitmaps(next);
+    // The bitmaps held before go when this ends, but for those given again.
+    CGdiObject<HBITMAP> previous[kSlotCount];
+    for (int slot = 0; slot < kSlotCount; ++slot) previous[slot].Reset(bitmaps_[slot].Release());
+    for (int slot = 0; slot < kSlotCount; ++slot) {
+        CONTRACT_CHECK(!next[slot] || std::find(next, next + slot, next[slot]) == next + slot);
+        for (CGdiObject<HBITMAP>& held : previous)
+            if (held && held.get() == next[slot]) held.Release();
+        bitmaps_[slot].Reset(next[slot]);
+    }
 
     bitmapFit_ = std::min<int16_t>(std::max<int16_t>(drawMode, kOwnSize), kTile);
     drawEdge_ = border;
@@ -129,22 +118,19 @@ void CxSkinButton::AssignBitmaps(HBITMAP normal, HBITMAP down, HBITMAP over, HBI
 
 void CxSkinButton::RebuildClipRegion() {
     if (clipRegion_) {
-        DeleteObject(clipRegion_);
-        clipRegion_ = nullptr;
+        clipRegion_.Reset();
         if (m_hWnd) SetWindowRgn(m_hWnd, nullptr, TRUE);
     }
     if (!bitmaps_[kMask]) return;
-    clipRegion_ = RegionFromMask(bitmaps_[kMask]);
+    clipRegion_.Reset(RegionFromMask(bitmaps_[kMask].get()));
     if (!clipRegion_ || !m_hWnd) return;
     // The window owns the region it is given; the button keeps its own.
-    HRGN windowRegion = CreateRectRgn(0, 0, 0, 0);
-    if (windowRegion && CombineRgn(windowRegion, clipRegion_, nullptr, RGN_COPY) != ERROR) {
-        if (!SetWindowRgn(m_hWnd, windowRegion, TRUE)) DeleteObject(windowRegion);
-    } else if (windowRegion) {
-        DeleteObject(windowRegion);
-    }
+    CGdiObject<HRGN> windowRegion(CreateRectRgn(0, 0, 0, 0));
+    if (windowRegion && CombineRgn(windowRegion.get(), clipRegion_.get(), nullptr, RGN_COPY) != ERROR &&
+        SetWindowRgn(m_hWnd, windowRegion.get(), TRUE))
+        windowRegion.Release();
     if (bitmapFit_ == kOwnSize) {
-        SIZE size = BitmapSize(bitmaps_[kMask]);
+        SIZE size = BitmapSize(bitmaps_[kMask].get());
         SetWindowPos(nullptr, 0, 0, size.cx, size.cy, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
     }
 }
@@ -244,8 +230,9 @@ void CxSkinButton::DrawItem(const DRAWITEMSTRUCT& item) {
     SetBkMode(dc, TRANSPARENT);
 
     if (item.itemState & ODS_DISABLED) {
-        if (bitmaps_[kDisabled])
-            DrawBitmap(dc, bitmaps_[kDisabled], rect);
+        HBITMAP shown = bitmaps_[kDisabled] ? bitmaps_[kDisabled].get() : bitmaps_[kNormal].get();
+        if (shown)
+            DrawBitmap(dc, shown, rect);
         else
             FillFace(dc, rect);
         RECT edge = rect;
@@ -261,17 +248,17 @@ void CxSkinButton::DrawItem(const DRAWITEMSTRUCT& item) {
     RECT edge = rect;
     if ((item.itemState & ODS_SELECTED) || checkState_) {
         if (bitmaps_[kDown])
-            DrawBitmap(dc, bitmaps_[kDown], rect);
+            DrawBitmap(dc, bitmaps_[kDown].get(), rect);
         else
             FillFace(dc, rect);
         OffsetRect(&textRect, 1, 1);
         if (drawEdge_) DrawEdge(dc, &edge, EDGE_SUNKEN, BF_RECT);
     } else {
-        HBITMAP shown = bitmaps_[kNormal];
+        HBITMAP shown = bitmaps_[kNormal].get();
         if (hovering_ && bitmaps_[kOver])
-            shown = bitmaps_[kOver];
+            shown = bitmaps_[kOver].get();
         else if ((item.itemState & ODS_FOCUS) && bitmaps_[kFocus])
-            shown = bitmaps_[kFocus];
+            shown = bitmaps_[kFocus].get();
         if (bitmaps_[kNormal])
             DrawBitmap(dc, shown, rect);
         else
@@ -319,7 +306,7 @@ void CxSkinButton::DrawMasked(HDC dc, HBITMAP bitmap, const RECT& rect, SIZE siz
     if (!work || !source || !mask || !canvas) return;
     CSelectObject selectCanvas(work.get(), canvas.get());
     CSelectObject selectSource(source.get(), bitmap);
-    CSelectObject selectMask(mask.get(), bitmaps_[kMask]);
+    CSelectObject selectMask(mask.get(), bitmaps_[kMask].get());
     SetStretchBltMode(work.get(), COLORONCOLOR);
 
     // Over what is already there: the bitmap where the mask is black, the background
@@ -328,7 +315,7 @@ void CxSkinButton::DrawMasked(HDC dc, HBITMAP bitmap, const RECT& rect, SIZE siz
     const RECT target = {0, 0, width, height};
     const bool stretch = bitmapFit_ == kStretch;
     Blit(work.get(), target, source.get(), size, stretch, SRCINVERT);
-    Blit(work.get(), target, mask.get(), BitmapSize(bitmaps_[kMask]), stretch, SRCAND);
+    Blit(work.get(), target, mask.get(), BitmapSize(bitmaps_[kMask].get()), stretch, SRCAND);
     Blit(work.get(), target, source.get(), size, stretch, SRCINVERT);
     BitBlt(dc, rect.left, rect.top, width, height, work.get(), 0, 0, SRCCOPY);
 }

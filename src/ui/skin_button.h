@@ -9,6 +9,7 @@
 #include <string>
 
 #include "framework/controls.h"
+#include "framework/gdi.h"
 
 class CxSkinButton : public CButton {
 public:
@@ -25,11 +26,11 @@ public:
     static LinkOpener linkOpener;
 
     CxSkinButton();
-    ~CxSkinButton() override;
 
-    // Takes ownership of the bitmaps given (each may be null) and deletes the ones held
-    // before. No disabled bitmap: the normal one serves. A mask (magenta is transparent)
-    // shapes the window; with kOwnSize the window then takes the mask's size.
+    // Takes ownership of the bitmaps given (each may be null, none given twice) and deletes
+    // the ones held before that are not given again. No disabled bitmap: the normal one
+    // serves. A mask (magenta is transparent) shapes the window; with kOwnSize the window
+    // then takes the mask's size.
     void AssignBitmaps(HBITMAP normal, HBITMAP down, HBITMAP over = nullptr, HBITMAP disabled = nullptr,
                        HBITMAP focus = nullptr, HBITMAP mask = nullptr, int16_t drawMode = kStretch,
                        int32_t border = 0, int16_t focusMargin = 0);
@@ -66,7 +67,6 @@ private:
     bool ContainsClientPoint(POINT point) const;
     void DrawBitmap(HDC dc, HBITMAP bitmap, const RECT& rect) const;
     void DrawMasked(HDC dc, HBITMAP bitmap, const RECT& rect, SIZE size) const;
-    void ReleaseBitmaps(const HBITMAP (&keep)[kSlotCount]);
     void RebuildClipRegion();
 
     std::wstring linkAddress_;
@@ -75,10 +75,10 @@ private:
     bool hovering_ = false;
     bool pressedCapture_ = false;
     CToolTipCtrl tooltip_;
-    HBITMAP bitmaps_[kSlotCount] = {};
+    CGdiObject<HBITMAP> bitmaps_[kSlotCount];
     int16_t focusInset_ = 0;
     COLORREF captionColor_;
-    HRGN clipRegion_ = nullptr;
+    CGdiObject<HRGN> clipRegion_;
     int32_t drawEdge_ = 0;
     uint8_t ownerTag_ = 0;
     int16_t bitmapFit_ = kStretch;
