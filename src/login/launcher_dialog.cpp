@@ -147,7 +147,6 @@ bool CLauncherStandardDlg::CreateLinkButton(const LinkEntry& link, int position)
     }
     button->AssignBitmaps(normal, down, nullptr, nullptr, nullptr, nullptr, CxSkinButton::kOwnSize, 0, 0);
     button->SetLinkAddress(link.url[0] ? link.url : "_blank");
-    button->SetOwnerTag(static_cast<uint8_t>(link.type));
     buttons_.push_back(std::move(button));
     return true;
 }

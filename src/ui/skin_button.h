@@ -42,8 +42,6 @@ public:
     // The tooltip's text; empty when the button has none.
     std::wstring GetTipText();
     COLORREF SetCaptionColor(COLORREF color);
-    void SetOwnerTag(uint8_t tag) { ownerTag_ = tag; }
-    uint8_t GetOwnerTag() const { return ownerTag_; }
     // Starts (on) or stops blinking the caption; stopping puts the caption back.
     void BlinkCaption(bool on);
 
@@ -80,7 +78,6 @@ private:
     COLORREF captionColor_;
     CGdiObject<HRGN> clipRegion_;
     int32_t drawEdge_ = 0;
-    uint8_t ownerTag_ = 0;
     int16_t bitmapFit_ = kStretch;
     int32_t blinkPhase_ = 0;
     int32_t blinking_ = 0;

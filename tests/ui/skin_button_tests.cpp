@@ -477,11 +477,4 @@ TEST_F(SkinButtonTest, CaptionIsDrawnInTheCaptionColour) {
     EXPECT_EQ(0, CountPixels(button->m_hWnd, all, caption, 48));
 }
 
-TEST_F(SkinButtonTest, OwnerTagIsStoredAsGiven) {
-    auto button = MakeButton();
-    EXPECT_EQ(0, button->GetOwnerTag());
-    button->SetOwnerTag(13);
-    EXPECT_EQ(13, button->GetOwnerTag());
-}
-
 }  // namespace
