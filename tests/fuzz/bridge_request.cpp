@@ -1,7 +1,8 @@
 // The game movie's requests. The input is a request's UTF-8 text, cut to what the bridge
 // takes at most. Beyond surviving any input: no more than kMaxCommandArguments arguments,
 // and the arguments of a request written again from them, escaped, read back the same
-// (for arguments that are whole UTF-8 text).
+// (for arguments that are whole UTF-8 text). An empty argument is written as an empty
+// CDATA section: an element with no content at all is no argument to the bridge.
 #include <stddef.h>
 #include <stdint.h>
 #include <string.h>
@@ -29,7 +30,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string again = "<invoke name=\"JsCallClient\"><arguments>";
     for (const std::string& argument : arguments) {
         if (!WritableAgain(argument)) return 0;
-        again += "<string>" + Escaped(argument) + "</string>";
+        again += argument.empty() ? "<string><![CDATA[]]></string>" : "<string>" + Escaped(argument) + "</string>";
     }
     again += "</arguments></invoke>";
     std::vector<std::string> back;
