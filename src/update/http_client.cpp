@@ -1,6 +1,7 @@
 #include "update/http_client.h"
 
 #include <curl/curl.h>
+#include <stdio.h>
 #include <string.h>
 
 #include <algorithm>
@@ -155,8 +156,14 @@ struct CCurlHttpClient::Internals {
 
     CCSLock pendingLock;
     std::deque<CCurlHttpRequest*> pending;
+    // Set while the first pending request waits for the memory of its response; touched
+    // by the transfer thread only.
+    bool admissionWaits = false;
+    // The responses waiting for DispatchResponses, oldest first, linked through
+    // nextFinished_ so that queueing one never allocates.
     CCSLock finishedLock;
-    std::vector<CCurlHttpResponse*> finished;
+    CCurlHttpResponse* finishedHead = nullptr;
+    CCurlHttpResponse* finishedTail = nullptr;
     CCSLock saveLock;
     std::vector<CCurlHttpResponse*> saveQueue;
     // What a failed resumable transfer kept for the next request of its address; touched
@@ -185,7 +192,10 @@ struct CCurlHttpClient::Internals {
         if (multi) curl_multi_cleanup(multi);
         if (share) curl_share_cleanup(share);
         for (CCurlHttpRequest* request : pending) delete request;
-        for (CCurlHttpResponse* response : finished) delete response;
+        while (CCurlHttpResponse* response = finishedHead) {
+            finishedHead = response->nextFinished_;
+            delete response;
+        }
         for (CCurlHttpResponse* response : saveQueue) delete response;
         if (globalInit) curl_global_cleanup();
     }
@@ -198,13 +208,13 @@ CCurlHttpClient::~CCurlHttpClient() { delete in_; }
 CCurlHttpClient* CCurlHttpClient::GetInstance() {
     CAutoLock guard(&InstanceLock());
     if (g_instance) return g_instance;
-    CCurlHttpClient* client = new CCurlHttpClient;
-    if (!client->Prepare()) {
-        delete client;
-        return nullptr;
+    try {
+        std::unique_ptr<CCurlHttpClient> client(new CCurlHttpClient);
+        if (client->Prepare()) g_instance = client.release();
+    } catch (const std::bad_alloc&) {
+        ravlib::LogMessage(ravlib::kLogError, L"no memory for the http client");
     }
-    g_instance = client;
-    return client;
+    return g_instance;
 }
 
 bool CCurlHttpClient::Prepare() {
@@ -215,6 +225,9 @@ bool CCurlHttpClient::Prepare() {
         return false;
     in_->multi = curl_multi_init();
     if (!in_->multi) return false;
+    // The transfer thread moves handles between the two lists without allocating.
+    in_->idle.reserve(kHandleCount);
+    in_->running.reserve(kHandleCount);
     for (int i = 0; i < kHandleCount; ++i) {
         std::unique_ptr<Transfer> transfer(new Transfer);
         transfer->handle = curl_easy_init();
@@ -244,24 +257,29 @@ bool CCurlHttpClient::ApplyCommonOptions(void* handle, char* errorBuffer) {
     return true;
 }
 
-// Appends each line to the list; false (the list keeping what it had) when memory runs out.
+// Appends the line to the list; false (the list keeping what it had) when memory runs out.
+static bool AppendHeaderLine(curl_slist** headers, const char* line) {
+    curl_slist* grown = curl_slist_append(*headers, line);
+    if (!grown) return false;
+    *headers = grown;
+    return true;
+}
+
 static bool AppendHeaderLines(curl_slist** headers, const std::vector<std::string>& lines) {
-    for (const std::string& line : lines) {
-        curl_slist* grown = curl_slist_append(*headers, line.c_str());
-        if (!grown) return false;
-        *headers = grown;
-    }
+    for (const std::string& line : lines)
+        if (!AppendHeaderLine(headers, line.c_str())) return false;
     return true;
 }
 
 bool CCurlHttpClient::PrepareGet(Transfer* transfer) {
     CURL* curl = transfer->handle;
     CCurlHttpRequest* request = transfer->response->request_;
-    if (!AppendHeaderLines(&transfer->headers, request->headerLines)) return false;
-    if (!AppendHeaderLines(&transfer->headers, {"Connection: keep-alive", "Keep-alive: 300"}))
-        return false;
-    if (transfer->resumeFrom > 0 &&
-        !AppendHeaderLines(&transfer->headers, {"Range: bytes=" + std::to_string(transfer->resumeFrom) + "-"}))
+    char range[48];
+    snprintf(range, sizeof range, "Range: bytes=%llu-", static_cast<unsigned long long>(transfer->resumeFrom));
+    if (!AppendHeaderLines(&transfer->headers, request->headerLines) ||
+        !AppendHeaderLine(&transfer->headers, "Connection: keep-alive") ||
+        !AppendHeaderLine(&transfer->headers, "Keep-alive: 300") ||
+        (transfer->resumeFrom > 0 && !AppendHeaderLine(&transfer->headers, range)))
         return false;
     const long stallSeconds = InterlockedCompareExchange(&stallSeconds_, 0, 0);
     return curl_easy_setopt(curl, CURLOPT_HTTPHEADER, transfer->headers) == CURLE_OK &&
@@ -394,19 +412,34 @@ void CCurlHttpClient::PerformTransfers() {
     }
 }
 
+// Nothing here may throw: an exception would end the transfer thread and the process.
 void CCurlHttpClient::AdmitRequests() {
-    std::vector<CCurlHttpRequest*> taken;
-    {
-        CAutoLock guard(&in_->pendingLock);
-        size_t n = std::min(in_->idle.size(), in_->pending.size());
-        taken.assign(in_->pending.begin(), in_->pending.begin() + static_cast<ptrdiff_t>(n));
-        in_->pending.erase(in_->pending.begin(), in_->pending.begin() + static_cast<ptrdiff_t>(n));
-    }
-    for (CCurlHttpRequest* request : taken) {
+    while (!in_->idle.empty()) {
+        CCurlHttpRequest* request;
+        {
+            CAutoLock guard(&in_->pendingLock);
+            if (in_->pending.empty()) return;
+            request = in_->pending.front();
+        }
+        // Without the memory for its answer the request stays first in the queue and is
+        // tried again on the next pass.
+        CCurlHttpResponse* response = new (std::nothrow) CCurlHttpResponse(request);
+        if (!response) {
+            if (!in_->admissionWaits)
+                ravlib::LogMessage(ravlib::kLogError, L"no memory to start %hs: it waits", request->GetUrl());
+            in_->admissionWaits = true;
+            return;
+        }
+        in_->admissionWaits = false;
+        {
+            // Only this thread takes requests out: the first one is still this one.
+            CAutoLock guard(&in_->pendingLock);
+            in_->pending.pop_front();
+        }
         Transfer* transfer = in_->idle.back();
         in_->idle.pop_back();
         transfer->errorBuffer[0] = '\0';
-        transfer->response = new CCurlHttpResponse(request);
+        transfer->response = response;
         transfer->resumeFrom = 0;
         transfer->bodyStarted = false;
         transfer->continued = false;
@@ -426,10 +459,9 @@ void CCurlHttpClient::AdmitRequests() {
         }
         transfer->FreeHeaders();
         ravlib::LogMessage(ravlib::kLogError, L"fail %hs", request->GetUrl());
-        CCurlHttpResponse* response = transfer->response;
         transfer->response = nullptr;
         response->success_ = false;
-        response->errorText_ = transfer->errorBuffer[0] ? transfer->errorBuffer : "request not prepared";
+        SetErrorText(response, transfer->errorBuffer[0] ? transfer->errorBuffer : "request not prepared");
         ResetHandle(transfer->handle);
         in_->idle.push_back(transfer);
         QueueFinished(response);
@@ -478,11 +510,11 @@ void CCurlHttpClient::FinishTransfer(void* handle, int result) {
         KeepForResume(response);
     if (!response->success_) {
         if (transfer->errorBuffer[0])
-            response->errorText_ = transfer->errorBuffer;
+            SetErrorText(response, transfer->errorBuffer);
         else if (result != CURLE_OK)
-            response->errorText_ = curl_easy_strerror(static_cast<CURLcode>(result));
+            SetErrorText(response, curl_easy_strerror(static_cast<CURLcode>(result)));
         else
-            response->errorText_ = "HTTP status " + std::to_string(code);
+            snprintf(response->errorText_, sizeof response->errorText_, "HTTP status %ld", code);
     }
 
     curl_multi_remove_handle(in_->multi, transfer->handle);
@@ -491,18 +523,39 @@ void CCurlHttpClient::FinishTransfer(void* handle, int result) {
     QueueFinished(response);
 }
 
+void CCurlHttpClient::SetErrorText(CCurlHttpResponse* response, const char* text) {
+    snprintf(response->errorText_, sizeof response->errorText_, "%s", text);
+}
+
+// A callback that throws (say, out of memory) loses its own answer, not the others.
+void CCurlHttpClient::Deliver(CCurlHttpResponse* response) {
+    CCurlHttpRequest* request = response->request_;
+    if (!request->callback) return;
+    try {
+        request->callback(request->user, response);
+    } catch (const std::exception& caught) {
+        ravlib::LogMessage(ravlib::kLogError, L"answer of %hs dropped: %hs", request->GetUrl(), caught.what());
+    } catch (...) {
+        ravlib::LogMessage(ravlib::kLogError, L"answer of %hs dropped", request->GetUrl());
+    }
+}
+
 // A response whose request asks for it is delivered here on the transfer thread and
 // never saved; the others wait for DispatchResponses.
 void CCurlHttpClient::QueueFinished(CCurlHttpResponse* response) {
-    CCurlHttpRequest* request = response->request_;
-    if (request->deliverOnTransferThread) {
-        if (request->callback) request->callback(request->user, response);
+    if (response->request_->deliverOnTransferThread) {
+        Deliver(response);
         delete response;
         return;
     }
     {
         CAutoLock guard(&in_->finishedLock);
-        in_->finished.push_back(response);
+        response->nextFinished_ = nullptr;
+        if (in_->finishedTail)
+            in_->finishedTail->nextFinished_ = response;
+        else
+            in_->finishedHead = response;
+        in_->finishedTail = response;
     }
     TellListeners();
 }
@@ -510,28 +563,20 @@ void CCurlHttpClient::QueueFinished(CCurlHttpResponse* response) {
 void CCurlHttpClient::DispatchResponses() {
     if (Stopping()) return;
     uint64_t start = ravlib::GetTickMs();
-    std::vector<CCurlHttpResponse*> delivered;
+    CCurlHttpResponse* delivered;
     {
         CAutoLock guard(&in_->finishedLock);
-        delivered.swap(in_->finished);
+        delivered = in_->finishedHead;
+        in_->finishedHead = nullptr;
+        in_->finishedTail = nullptr;
     }
-    if (delivered.empty()) return;
-    for (CCurlHttpResponse* response : delivered) {
-        CCurlHttpRequest* request = response->request_;
-        if (!request->callback) continue;
-        // A callback that throws (say, out of memory) loses its own answer, not the others.
-        try {
-            request->callback(request->user, response);
-        } catch (const std::exception& caught) {
-            ravlib::LogMessage(ravlib::kLogError, L"answer of %hs dropped: %hs", request->GetUrl(), caught.what());
-        } catch (...) {
-            ravlib::LogMessage(ravlib::kLogError, L"answer of %hs dropped", request->GetUrl());
-        }
-    }
+    if (!delivered) return;
+    for (CCurlHttpResponse* response = delivered; response; response = response->nextFinished_) Deliver(response);
     bool queued = false;
     {
         CAutoLock guard(&in_->saveLock);
-        for (CCurlHttpResponse* response : delivered) {
+        while (CCurlHttpResponse* response = delivered) {
+            delivered = response->nextFinished_;
             CCurlHttpRequest* request = response->request_;
             if (request->saveToFile && response->success_ && !request->filePath.empty()) {
                 try {

@@ -115,16 +115,21 @@ public:
     // The HTTP status, 0 when no answer arrived.
     int32_t GetStatus() const { return status_; }
     // Empty on success.
-    const char* GetErrorText() const { return errorText_.c_str(); }
+    const char* GetErrorText() const { return errorText_; }
 
 private:
     friend class CCurlHttpClient;
+    // libcurl's error buffer size: its messages fit whole.
+    enum { kErrorTextSize = 256 };
 
     CCurlHttpRequest* request_;
     bool success_ = false;
     std::vector<uint8_t> body_;
     int32_t status_ = 0;
-    std::string errorText_;
+    // Written on the transfer thread, where nothing may throw: a buffer of its own.
+    char errorText_[kErrorTextSize] = {};
+    // The next response of the queue it waits in for DispatchResponses.
+    CCurlHttpResponse* nextFinished_ = nullptr;
 };
 
 class CCurlHttpClient {
@@ -132,7 +137,8 @@ public:
     enum { kHandleCount = 10, kConnectTimeoutSeconds = 20, kTotalTimeoutSeconds = 30, kStallSeconds = 40 };
     enum { kListenerCount = 4 };
 
-    // The client, created on first call; null when libcurl could not be prepared.
+    // The client, created on first call; null when libcurl or the memory for the client
+    // could not be had.
     static CCurlHttpClient* GetInstance();
 
     // Starts the transfer and the save thread and waits up to 5000 ms for each to run.
@@ -193,6 +199,9 @@ private:
     void PerformTransfers();
     void FinishTransfer(void* handle, int result);
     void QueueFinished(CCurlHttpResponse* response);
+    // Calls the request's callback; what it throws is logged and goes no further.
+    static void Deliver(CCurlHttpResponse* response);
+    static void SetErrorText(CCurlHttpResponse* response, const char* text);
     void SaveResponse(CCurlHttpResponse* response);
     bool Stopping();
     // True when both workers have ended (or never ran).

@@ -1,6 +1,7 @@
 // The HTTP client against the local HTTP test server (tests/support/http_test_server.py)
 // over loopback: answers and failures, the pool of ten handles, delivery threads, the
-// save thread's scrambled cache files, shut-down, and damaged answers.
+// save thread's scrambled cache files, shut-down, damaged answers, and a transfer thread
+// short of memory.
 #include <winsock2.h>
 #include <windows.h>
 #include <tlhelp32.h>
@@ -15,7 +16,9 @@
 #include <string>
 #include <vector>
 
+#include "ravlib/log.h"
 #include "server/scramble.h"
+#include "support/failing_heap.h"
 #include "support/test_support.h"
 #include "update/download_request.h"
 #include "update/http_client.h"
@@ -120,6 +123,29 @@ private:
     std::vector<Answer> answers_;
 };
 
+// Counts the log lines that hold a text. It allocates nothing: the lines may come from the
+// transfer thread while its allocations fail.
+class LogLines {
+public:
+    explicit LogLines(const wchar_t* part) {
+        part_ = part;
+        count_ = 0;
+        ravlib::SetLogSink(Count);
+    }
+    ~LogLines() { ravlib::SetLogSink(nullptr); }
+    LogLines(const LogLines&) = delete;
+    LogLines& operator=(const LogLines&) = delete;
+    int count() const { return count_.load(); }
+
+private:
+    static int Count(int, const wchar_t* text, int length) {
+        if (wcsstr(text, part_)) ++count_;
+        return length;
+    }
+    static inline const wchar_t* part_ = nullptr;
+    static inline std::atomic<int> count_{0};
+};
+
 class HttpClientTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -132,6 +158,7 @@ protected:
         ASSERT_TRUE(client_->StartWorkers());
     }
     void TearDown() override {
+        testing_support::EndAllocationFailures();
         CCurlHttpClient::Shutdown();
         WSACleanup();
     }
@@ -147,6 +174,28 @@ protected:
     }
 
     void Add(CCurlHttpRequest* request) { ASSERT_EQ(client_->AddRequest(request), 0); }
+
+    // Makes the transfer thread's allocations of at least minBytes fail until
+    // EndAllocationFailures: a request delivered on that thread says so from its callback.
+    void FailTransferThreadAllocations(size_t minBytes) {
+        struct Mark {
+            size_t minBytes;
+            HANDLE done;
+        } mark = {minBytes, CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+        CCurlHttpRequest* request = NewGet("/__bytes/1", -1);
+        request->SetDeliverOnTransferThread(true);
+        request->SetCallback(
+            [](void* user, CCurlHttpResponse*) {
+                Mark* marked = static_cast<Mark*>(user);
+                testing_support::FailAllocationsOnThisThread(0, marked->minBytes);
+                SetEvent(marked->done);
+            },
+            &mark);
+        Add(request);
+        const DWORD waited = WaitForSingleObject(mark.done, 30000);
+        CloseHandle(mark.done);
+        ASSERT_EQ(waited, static_cast<DWORD>(WAIT_OBJECT_0));
+    }
 
     // Dispatches on this thread until count answers arrived (at most 60 s).
     bool DispatchUntil(size_t count) {
@@ -556,6 +605,66 @@ TEST_F(HttpClientTest, AGetFailsWhenItStallsNotWhenItIsSlow) {
     EXPECT_EQ(200, answers[1].status);
     EXPECT_NE(std::string::npos, answers[1].errorText.find("too slow")) << answers[1].errorText;
     EXPECT_EQ(whole.substr(0, 3000), answers[1].body);
+}
+
+// While every allocation of the transfer thread fails, a transfer under way ends as a
+// failed answer, requests wait in their queue (one log line says so, however many passes
+// it lasts) and none reaches the server; once memory is back, each is answered.
+TEST_F(HttpClientTest, WithoutMemoryATransferFailsAndRequestsWaitUntilItIsBack) {
+    LogLines waits(L"no memory to start");
+    Add(NewGet("/__slow/1000/__bytes/64", 10));
+    FailTransferThreadAllocations(0);
+    for (int32_t i = 0; i < 3; ++i) Add(NewGet("/__bytes/100", i));
+    ASSERT_TRUE(DispatchUntil(1));
+    const Answer underWay = recorder_.Answers()[0];
+    EXPECT_EQ(underWay.tag, 10);
+    EXPECT_FALSE(underWay.success);
+    EXPECT_FALSE(underWay.errorText.empty());
+
+    const int served = Stat("requests");
+    // The transfer thread looks at its queue at least once a second.
+    for (int i = 0; i < 25; ++i) {
+        client_->DispatchResponses();
+        Sleep(100);
+    }
+    EXPECT_EQ(recorder_.Count(), 1u);
+    EXPECT_EQ(Stat("requests"), served);
+    EXPECT_EQ(waits.count(), 1);
+
+    testing_support::EndAllocationFailures();
+    ASSERT_TRUE(DispatchUntil(4));
+    std::vector<Answer> answers = recorder_.Answers();
+    for (int32_t i = 0; i < 3; ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(answers[i].tag, i);
+        EXPECT_TRUE(answers[i].success) << answers[i].errorText;
+        EXPECT_EQ(answers[i].body, PatternText(100));
+    }
+    EXPECT_EQ(waits.count(), 1);
+}
+
+// A body that cannot grow fails its transfer with libcurl's reason, never taking the
+// process down; a small answer beside it arrives, and once memory is back the same
+// address arrives whole on the same handles.
+TEST_F(HttpClientTest, ABodyThatCannotGrowFailsItsTransfer) {
+    const size_t kLargest = 64 * 1024;
+    FailTransferThreadAllocations(kLargest);
+    Add(NewGet("/__bytes/300000", 0));
+    Add(NewGet("/__bytes/1000", 1));
+    ASSERT_TRUE(DispatchUntil(2));
+    testing_support::EndAllocationFailures();
+    Add(NewGet("/__bytes/300000", 2));
+    ASSERT_TRUE(DispatchUntil(3));
+
+    std::vector<Answer> answers = recorder_.Answers();
+    EXPECT_FALSE(answers[0].success);
+    EXPECT_EQ(answers[0].status, 200);
+    EXPECT_FALSE(answers[0].errorText.empty());
+    EXPECT_LE(answers[0].body.size(), kLargest);
+    EXPECT_TRUE(answers[1].success) << answers[1].errorText;
+    EXPECT_EQ(answers[1].body, PatternText(1000));
+    EXPECT_TRUE(answers[2].success) << answers[2].errorText;
+    EXPECT_EQ(answers[2].body, PatternText(300000));
 }
 
 class ResumeTest : public HttpClientTest {
