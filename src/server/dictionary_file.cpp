@@ -22,6 +22,7 @@ bool FileSrvLoadDictionary(const wchar_t* path) {
     try {
         bytes.resize(static_cast<size_t>(size));
     } catch (const std::bad_alloc&) {
+        ravlib::LogMessage(ravlib::kLogError, L"dictionary: no memory for its %u bytes", static_cast<unsigned>(size));
         return false;
     }
     size_t filled = 0;
@@ -37,6 +38,11 @@ bool FileSrvLoadDictionary(const wchar_t* path) {
     }
     DictionaryReadEnd end;
     FileDictionaryAddRecords(bytes.data(), filled, &end);
+    if (end.reason == kDictionaryOutOfMemory) {
+        ravlib::LogMessage(ravlib::kLogError, L"dictionary: no memory for the names from %u on, none loaded",
+                           static_cast<unsigned>(end.offset));
+        return false;
+    }
     if (end.reason == kDictionaryBadNameLength)
         ravlib::LogMessage(ravlib::kLogError, L"dictionary: bad name length at %u", static_cast<unsigned>(end.offset));
     else if (end.reason == kDictionaryRecordCutShort)

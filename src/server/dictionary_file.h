@@ -3,5 +3,6 @@
 #pragma once
 
 // Reads the dictionary file at path into the dictionary. False when no file exists
-// there, it cannot be opened or read, or the memory for it cannot be had.
+// there, it cannot be opened or read, or the memory for it cannot be had (logged; the
+// dictionary then stays as it was).
 bool FileSrvLoadDictionary(const wchar_t* path);

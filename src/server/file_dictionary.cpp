@@ -1,6 +1,7 @@
 #include "server/file_dictionary.h"
 
 #include <map>
+#include <new>
 #include <string>
 
 namespace {
@@ -26,28 +27,40 @@ size_t FileDictionaryAddRecords(const uint8_t* data, size_t length, DictionaryRe
     if (!end) end = &ignored;
     *end = {kDictionaryReadComplete, length};
     if (!data) return 0;
-    Dictionary& dictionary = TheDictionary();
     size_t records = 0;
     size_t offset = 0;
-    while (offset < length) {
-        // The length byte is signed in the file format: 0x80..0xFF read as negative
-        // lengths. Such a record cannot be told apart from garbage, so it ends the read.
-        const int8_t declared = static_cast<int8_t>(data[offset]);
-        if (declared < 0) {
-            *end = {kDictionaryBadNameLength, offset};
-            break;
+    // The names are gathered apart and join the dictionary only once all of them are in
+    // memory: a load that runs out of it leaves the dictionary as it was.
+    Dictionary added;
+    Dictionary* dictionary = nullptr;
+    try {
+        while (offset < length) {
+            // The length byte is signed in the file format: 0x80..0xFF read as negative
+            // lengths. Such a record cannot be told apart from garbage, so it ends the read.
+            const int8_t declared = static_cast<int8_t>(data[offset]);
+            if (declared < 0) {
+                *end = {kDictionaryBadNameLength, offset};
+                break;
+            }
+            const size_t nameLength = static_cast<size_t>(declared);
+            if (length - offset < 1 + nameLength + 4) {
+                *end = {kDictionaryRecordCutShort, offset};
+                break;
+            }
+            const char* name = reinterpret_cast<const char*>(data + offset + 1);
+            const uint32_t value = LoadLittleEndian(data + offset + 1 + nameLength);
+            added.emplace(std::string(name, nameLength), value);
+            ++records;
+            offset += 1 + nameLength + 4;
         }
-        const size_t nameLength = static_cast<size_t>(declared);
-        if (length - offset < 1 + nameLength + 4) {
-            *end = {kDictionaryRecordCutShort, offset};
-            break;
-        }
-        const char* name = reinterpret_cast<const char*>(data + offset + 1);
-        const uint32_t value = LoadLittleEndian(data + offset + 1 + nameLength);
-        dictionary.emplace(std::string(name, nameLength), value);
-        ++records;
-        offset += 1 + nameLength + 4;
+        dictionary = &TheDictionary();
+    } catch (const std::bad_alloc&) {
+        *end = {kDictionaryOutOfMemory, offset};
+        return 0;
     }
+    // Moves the nodes of the names not listed yet: the earlier record of a name wins, and
+    // nothing is allocated.
+    dictionary->merge(added);
     return records;
 }
 

@@ -6,7 +6,8 @@
 //   name length N (1 byte, 0..127) | N name bytes | check value (32-bit LE)
 //
 // The first record of a name wins; a load adds to what is already there. A last record
-// that the end of the file cuts short is ignored.
+// that the end of the file cuts short is ignored. A load that runs out of memory adds
+// nothing: the dictionary stays as it was.
 //
 // Portable byte-level code: no Windows headers; dictionary_file.h reads the file.
 //
@@ -24,6 +25,7 @@ enum DictionaryReadReason {
     kDictionaryReadComplete,    // every byte was read
     kDictionaryBadNameLength,   // a length byte of 0x80 or more
     kDictionaryRecordCutShort,  // the last record goes beyond the end
+    kDictionaryOutOfMemory,     // no memory for the record there: nothing was added
 };
 struct DictionaryReadEnd {
     DictionaryReadReason reason;
@@ -31,7 +33,8 @@ struct DictionaryReadEnd {
 };
 
 // Adds the records of data[0 .. length) (see above). Returns the number of complete
-// records read (duplicates included); *end (optional) tells where the read ended.
+// records read (duplicates included), 0 when memory ran out; *end (optional) tells where
+// the read ended.
 size_t FileDictionaryAddRecords(const uint8_t* data, size_t length, DictionaryReadEnd* end = nullptr);
 
 // The check value listed for name (a terminated byte string), or 0 when it is absent.

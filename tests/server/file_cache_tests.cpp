@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <stdint.h>
+#include <wchar.h>
 
 #include <random>
 #include <string>
@@ -12,12 +13,15 @@
 
 #include <zlib.h>
 
+#include "dictionary_record.h"
+#include "ravlib/log.h"
 #include "ravlib/stream.h"
 #include "server/file_cache.h"
 #include "server/dictionary_file.h"
 #include "server/file_dictionary.h"
 #include "server/scramble.h"
 #include "server/suffix_list.h"
+#include "support/failing_heap.h"
 #include "support/test_support.h"
 
 using testing_support::ReadFileBytes;
@@ -25,13 +29,6 @@ using testing_support::TempDir;
 using testing_support::WriteFileBytes;
 
 namespace {
-
-std::string Record(const std::string& name, uint32_t value) {
-    std::string bytes(1, static_cast<char>(name.size()));
-    bytes += name;
-    for (int i = 0; i < 4; ++i) bytes += static_cast<char>((value >> (8 * i)) & 0xFF);
-    return bytes;
-}
 
 const uint8_t* Bytes(const std::string& text) {
     return reinterpret_cast<const uint8_t*>(text.data());
@@ -53,15 +50,15 @@ protected:
 };
 
 TEST_F(DictionaryTest, RecordsFirstOfANameWinsAndACutShortLastRecordIsIgnored) {
-    const std::string complete = Record("res/a.swf", 0x11223344) + Record("b", 7) +
-                                 Record("res/a.swf", 99) + Record("", 5);
+    const std::string complete = DictionaryRecord("res/a.swf", 0x11223344) + DictionaryRecord("b", 7) +
+                                 DictionaryRecord("res/a.swf", 99) + DictionaryRecord("", 5);
     struct Case {
         const char* what;
         std::string tail;
     } cases[] = {
         {"nothing behind", ""},
-        {"value cut", Record("cut.txt", 1).substr(0, 10)},
-        {"name cut", Record("cut.txt", 1).substr(0, 4)},
+        {"value cut", DictionaryRecord("cut.txt", 1).substr(0, 10)},
+        {"name cut", DictionaryRecord("cut.txt", 1).substr(0, 4)},
         {"length byte alone", std::string(1, '\x07')},
     };
     for (const Case& c : cases) {
@@ -83,11 +80,11 @@ TEST_F(DictionaryTest, RecordsFirstOfANameWinsAndACutShortLastRecordIsIgnored) {
 
 TEST_F(DictionaryTest, NamesAreBytesAndANegativeLengthEndsTheRead) {
     const std::string high("\xC3\xA9/\xFF.dat", 7);
-    const std::string bytes = Record(high, 3) + std::string(1, '\x80') + Record("after", 4);
+    const std::string bytes = DictionaryRecord(high, 3) + std::string(1, '\x80') + DictionaryRecord("after", 4);
     DictionaryReadEnd end;
     EXPECT_EQ(FileDictionaryAddRecords(Bytes(bytes), bytes.size(), &end), 1u);
     EXPECT_EQ(end.reason, kDictionaryBadNameLength);
-    EXPECT_EQ(end.offset, Record(high, 3).size());
+    EXPECT_EQ(end.offset, DictionaryRecord(high, 3).size());
     EXPECT_EQ(FileDictionaryLookup(high.c_str()), 3u);
     EXPECT_FALSE(FileDictionaryContains("after"));
 }
@@ -95,8 +92,8 @@ TEST_F(DictionaryTest, NamesAreBytesAndANegativeLengthEndsTheRead) {
 TEST_F(DictionaryTest, LoadFromFileAddsToWhatIsThere) {
     const std::wstring first = dir.path() + L"hashdict.txt";
     const std::wstring second = dir.path() + L"more.txt";
-    const std::string one = Record("a.swf", 1) + Record("b.swf", 2);
-    const std::string two = Record("a.swf", 100) + Record("c.swf", 3) + "\x05" "ab";
+    const std::string one = DictionaryRecord("a.swf", 1) + DictionaryRecord("b.swf", 2);
+    const std::string two = DictionaryRecord("a.swf", 100) + DictionaryRecord("c.swf", 3) + "\x05" "ab";
     ASSERT_TRUE(WriteFileBytes(first, one.data(), one.size()));
     ASSERT_TRUE(WriteFileBytes(second, two.data(), two.size()));
     EXPECT_FALSE(FileSrvLoadDictionary((dir.path() + L"missing.txt").c_str()));
@@ -112,6 +109,56 @@ TEST_F(DictionaryTest, LoadFromFileAddsToWhatIsThere) {
     EXPECT_TRUE(FileSrvLoadDictionary(first.c_str()));
 }
 
+// Keeps the last log line in a buffer of its own: it is written while allocations fail.
+class LastLogLine {
+public:
+    LastLogLine() {
+        line_[0] = L'\0';
+        ravlib::SetLogSink(Keep);
+    }
+    ~LastLogLine() { ravlib::SetLogSink(nullptr); }
+    LastLogLine(const LastLogLine&) = delete;
+    LastLogLine& operator=(const LastLogLine&) = delete;
+    std::wstring text() const { return line_; }
+
+private:
+    static int Keep(int, const wchar_t* text, int length) {
+        wcsncpy(line_, text, kChars - 1);
+        line_[kChars - 1] = L'\0';
+        return length;
+    }
+    static const size_t kChars = 256;
+    static inline wchar_t line_[kChars];
+};
+
+// A dictionary file whose names do not fit in memory is refused with a log line, and the
+// dictionary keeps what an earlier file gave it.
+TEST_F(DictionaryTest, AFileThatRunsOutOfMemoryIsRefusedAndLeavesTheDictionaryAsItWas) {
+    const std::wstring first = dir.path() + L"hashdict.txt";
+    const std::wstring large = dir.path() + L"large.txt";
+    const std::string one = DictionaryRecord("a.swf", 1);
+    std::string many;
+    for (int i = 0; i < 1000; ++i) many += DictionaryRecord("res/" + std::to_string(i) + ".swf", static_cast<uint32_t>(i));
+    ASSERT_TRUE(WriteFileBytes(first, one.data(), one.size()));
+    ASSERT_TRUE(WriteFileBytes(large, many.data(), many.size()));
+    ASSERT_TRUE(FileSrvLoadDictionary(first.c_str()));
+
+    LastLogLine log;
+    bool loaded;
+    {
+        testing_support::FailingAllocations failing(500, 0);
+        loaded = FileSrvLoadDictionary(large.c_str());
+    }
+    EXPECT_FALSE(loaded);
+    EXPECT_NE(log.text().find(L"dictionary: no memory"), std::wstring::npos) << log.text();
+    EXPECT_EQ(FileDictionarySize(), 1u);
+    EXPECT_EQ(FileDictionaryLookup("a.swf"), 1u);
+    EXPECT_FALSE(FileDictionaryContains("res/0.swf"));
+
+    EXPECT_TRUE(FileSrvLoadDictionary(large.c_str()));
+    EXPECT_EQ(FileDictionarySize(), 1001u);
+}
+
 // Truncated, oversized and garbage dictionary files: the load never crashes, never
 // reads outside the file and keeps only names of at most 127 bytes.
 TEST_F(DictionaryTest, RandomDamagedFilesLoadWithoutHarm) {
@@ -123,7 +170,7 @@ TEST_F(DictionaryTest, RandomDamagedFilesLoadWithoutHarm) {
         for (int i = 0; i < records; ++i) {
             std::string name(random() % 128, 'x');
             for (char& ch : name) ch = static_cast<char>(random());
-            bytes += Record(name, random());
+            bytes += DictionaryRecord(name, random());
         }
         switch (round % 4) {
         case 0:  // truncated anywhere
