@@ -1,13 +1,16 @@
 #include "server/file_dictionary.h"
 
+#include <functional>
 #include <map>
 #include <new>
 #include <string>
 
 namespace {
 
-// std::string compares with memcmp, so the names are ordered as unsigned bytes.
-typedef std::map<std::string, uint32_t> Dictionary;
+// std::string compares with memcmp, so the names are ordered as unsigned bytes. The
+// transparent comparison looks a name up as it comes, without making a string of it: a
+// lookup on the data thread never allocates.
+typedef std::map<std::string, uint32_t, std::less<>> Dictionary;
 Dictionary* g_dictionary = nullptr;
 
 Dictionary& TheDictionary() {

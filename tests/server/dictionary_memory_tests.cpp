@@ -84,3 +84,15 @@ TEST_F(DictionaryMemoryTest, ALoadThatRunsOutOfMemoryAddsNothing) {
 }
 
 }  // namespace
+
+// The data thread looks names up with no memory to spare: a lookup allocates nothing,
+// whatever the length of the name (a short one would fit in a string's own buffer).
+TEST_F(DictionaryMemoryTest, NamesAreLookedUpWithoutMemory) {
+    ASSERT_EQ(FileDictionaryAddRecords(Bytes(records_), records_.size()), kRecords + 1u);
+    const std::string longName = "res/" + std::string(100, 'x') + ".swf";
+    testing_support::FailingAllocations failing(0, 0);
+    EXPECT_EQ(FileDictionaryLookup(Name(kRecords - 1).c_str()), kRecords - 1u);
+    EXPECT_TRUE(FileDictionaryContains("a.swf"));
+    EXPECT_EQ(FileDictionaryLookup(longName.c_str()), 0u);
+    EXPECT_FALSE(FileDictionaryContains(longName.c_str()));
+}
