@@ -9,48 +9,44 @@
 
 #include <string>
 
-// A kernel object (file, mapping, thread, event, process). Functions disagree on how they
-// say "none": CreateFile answers INVALID_HANDLE_VALUE, most others null; both count as
-// empty here, and `valid()` is the only test a caller needs.
-class CHandle {
+// One handle that `Close` gives back. Functions disagree on how they say "none":
+// CreateFile and FindFirstFile answer INVALID_HANDLE_VALUE, most others null; both count
+// as empty here, and `valid()` is the only test a caller needs.
+template <class Handle, BOOL(WINAPI* Close)(Handle)>
+class CScopedHandle {
 public:
-    CHandle() = default;
-    explicit CHandle(HANDLE handle) : handle_(handle) {}
-    ~CHandle() { Reset(); }
-    CHandle(const CHandle&) = delete;
-    CHandle& operator=(const CHandle&) = delete;
+    CScopedHandle() = default;
+    explicit CScopedHandle(Handle handle) : handle_(handle) {}
+    ~CScopedHandle() { Reset(); }
+    CScopedHandle(const CScopedHandle&) = delete;
+    CScopedHandle& operator=(const CScopedHandle&) = delete;
 
-    HANDLE get() const { return handle_; }
+    Handle get() const { return handle_; }
     bool valid() const { return handle_ != nullptr && handle_ != INVALID_HANDLE_VALUE; }
-    void Reset(HANDLE handle = nullptr) {
-        if (valid() && handle_ != handle) CloseHandle(handle_);
+    void Reset(Handle handle = nullptr) {
+        if (valid() && handle_ != handle) Close(handle_);
         handle_ = handle;
     }
-    HANDLE Release() {
-        HANDLE handle = handle_;
+    Handle Release() {
+        Handle handle = handle_;
         handle_ = nullptr;
         return handle;
     }
 
 private:
-    HANDLE handle_ = nullptr;
+    Handle handle_ = nullptr;
 };
 
+// A kernel object (file, mapping, thread, event, process).
+using CHandle = CScopedHandle<HANDLE, CloseHandle>;
+// A search of FindFirstFile.
+using CFindHandle = CScopedHandle<HANDLE, FindClose>;
 // A WinINet session, connection or request handle.
-class CInternetHandle {
-public:
-    explicit CInternetHandle(HINTERNET handle) : handle_(handle) {}
-    ~CInternetHandle() {
-        if (handle_) InternetCloseHandle(handle_);
-    }
-    CInternetHandle(const CInternetHandle&) = delete;
-    CInternetHandle& operator=(const CInternetHandle&) = delete;
-
-    HINTERNET get() const { return handle_; }
-
-private:
-    HINTERNET handle_;
-};
+using CInternetHandle = CScopedHandle<HINTERNET, InternetCloseHandle>;
+// A search of the WinINet cache (FindFirstUrlCacheEntry).
+using CUrlCacheFindHandle = CScopedHandle<HANDLE, FindCloseUrlCache>;
+// A view of a file mapping (MapViewOfFile).
+using CMappedView = CScopedHandle<LPCVOID, UnmapViewOfFile>;
 
 // An open registry key; `Receive` hands the slot to RegOpenKeyEx or RegCreateKeyEx.
 class CRegKey {

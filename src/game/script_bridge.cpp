@@ -84,7 +84,7 @@ bool ParseClientRequest(const wchar_t* request, std::vector<std::string>* argume
     }
     // Taken when it fits the OEM buffer of the original, read as UTF-8.
     char oemText[kMaxRequestBytes];
-    if (!ToOemText(request, oemText, static_cast<int>(sizeof oemText))) {
+    if (!NarrowFromWide(request, Encoding::kOem, Unconvertible::kReplace, oemText, sizeof oemText)) {
         return false;
     }
     const std::string text = Utf8FromWide(request);

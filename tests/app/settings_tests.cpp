@@ -232,13 +232,6 @@ TEST(Helpers, ToWideReusesOneBuffer) {
     EXPECT_EQ(std::wstring(ToWide(longText.c_str(), false)), std::wstring(5000, L'q'));
 }
 
-TEST(Helpers, ToOemTextFitsOrRefuses) {
-    char buffer[4];
-    EXPECT_EQ(ToOemText(L"abc", buffer, 4), 1);
-    EXPECT_STREQ(buffer, "abc");
-    EXPECT_EQ(ToOemText(L"abcd", buffer, 4), 0);
-}
-
 TEST(Helpers, DirectoryOfPath) {
     wchar_t buffer[8];
     EXPECT_EQ(DirectoryOfPath(L"C:\\dir/file.txt", buffer, 8), 6);

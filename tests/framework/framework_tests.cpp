@@ -291,6 +291,91 @@ TEST(TextConversions, RoundTripsAndReplacements) {
     EXPECT_EQ("\xEF\xBF\xBD", Utf8FromWide(L"\xD800"));
 }
 
+// Into a buffer of a given capacity: the whole text and its terminator, or empty text and
+// false; never a part of the text.
+TEST(TextConversions, BoundedConversionsFitWhollyOrFail) {
+    const std::string chinese = "\xE5\x90\xAF\xE5\x8A\xA8";  // 启动
+    const std::string game = "\xF0\x9F\x8E\xAE";                // U+1F3AE, a surrogate pair
+    const auto kFail = Unconvertible::kFail;
+    const auto kReplace = Unconvertible::kReplace;
+    struct ToWideCase {
+        const char* name;
+        std::string text;
+        Encoding from;
+        Unconvertible unconvertible;
+        size_t capacity;
+        bool converted;
+        std::wstring out;
+        size_t measured;
+    } toWide[] = {
+        {"empty", "", Encoding::kUtf8, kFail, 1, true, L"", 0},
+        {"no room for a terminator", "", Encoding::kUtf8, kFail, 0, false, L"", 0},
+        {"fits", "abc", Encoding::kUtf8, kFail, 4, true, L"abc", 3},
+        {"short by one", "abc", Encoding::kUtf8, kFail, 3, false, L"", 3},
+        {"Chinese fits", chinese, Encoding::kUtf8, kFail, 3, true, L"\x542F\x52A8", 2},
+        {"Chinese short by one", chinese, Encoding::kUtf8, kFail, 2, false, L"", 2},
+        {"pair fits", game, Encoding::kUtf8, kFail, 3, true, L"\xD83C\xDFAE", 2},
+        {"pair never split", game, Encoding::kUtf8, kReplace, 2, false, L"", 2},
+        {"embedded NUL", std::string("a\0b", 3), Encoding::kUtf8, kFail, 4, true, std::wstring(L"a\0b", 3), 3},
+        {"invalid refused", "a\xFF" "b", Encoding::kUtf8, kFail, 8, false, L"", 0},
+        {"invalid replaced", "a\xFF" "b", Encoding::kUtf8, kReplace, 8, true, L"a\xFFFD" L"b", 3},
+        {"cut sequence refused", "\xE5\x90", Encoding::kUtf8, kFail, 8, false, L"", 0},
+        {"ANSI fits", "C:\\a b", Encoding::kAnsi, kFail, 7, true, L"C:\\a b", 6},
+        {"ANSI short by one", "C:\\a b", Encoding::kAnsi, kReplace, 6, false, L"", 6},
+    };
+    for (const ToWideCase& c : toWide) {
+        wchar_t out[16];
+        std::fill(std::begin(out), std::end(out), L'x');
+        size_t length = 99;
+        EXPECT_EQ(c.converted, WideFromNarrow(c.text, c.from, c.unconvertible, out, c.capacity, &length)) << c.name;
+        if (c.capacity > 0) {
+            EXPECT_EQ(c.out, std::wstring(out, length)) << c.name;
+            EXPECT_EQ(L'\0', out[length]) << c.name;
+        }
+        EXPECT_EQ(c.out.size(), length) << c.name;
+        EXPECT_EQ(c.measured, WideLength(c.text, c.from, c.unconvertible)) << c.name;
+    }
+
+    // A character the ANSI code page lacks.
+    const std::wstring foreign = GetACP() == 874 ? L"\x6E38" : L"\x0E01";
+    struct ToNarrowCase {
+        const char* name;
+        std::wstring text;
+        Encoding to;
+        Unconvertible unconvertible;
+        size_t capacity;
+        bool converted;
+        std::string out;
+        size_t measured;
+    } toNarrow[] = {
+        {"empty", L"", Encoding::kUtf8, kFail, 1, true, "", 0},
+        {"no room for a terminator", L"", Encoding::kUtf8, kFail, 0, false, "", 0},
+        {"fits", L"abc", Encoding::kUtf8, kFail, 4, true, "abc", 3},
+        {"short by one", L"abc", Encoding::kUtf8, kFail, 3, false, "", 3},
+        {"Chinese fits", L"\x542F\x52A8", Encoding::kUtf8, kFail, 7, true, chinese, 6},
+        {"Chinese short by one", L"\x542F\x52A8", Encoding::kUtf8, kFail, 6, false, "", 6},
+        {"embedded NUL", std::wstring(L"a\0b", 3), Encoding::kUtf8, kFail, 4, true, std::string("a\0b", 3), 3},
+        {"lone surrogate refused", L"a\xD800", Encoding::kUtf8, kFail, 8, false, "", 0},
+        {"lone surrogate replaced", L"a\xD800", Encoding::kUtf8, kReplace, 8, true, "a\xEF\xBF\xBD", 4},
+        {"OEM fits", L"abc", Encoding::kOem, kReplace, 4, true, "abc", 3},
+        {"OEM short by one", L"abcd", Encoding::kOem, kReplace, 4, false, "", 4},
+        {"ANSI fits", L"C:\\a b", Encoding::kAnsi, kFail, 7, true, "C:\\a b", 6},
+        {"ANSI lacks a character", L"x" + foreign, Encoding::kAnsi, kFail, 8, false, "", 0},
+    };
+    for (const ToNarrowCase& c : toNarrow) {
+        char out[16];
+        std::fill(std::begin(out), std::end(out), 'x');
+        size_t length = 99;
+        EXPECT_EQ(c.converted, NarrowFromWide(c.text, c.to, c.unconvertible, out, c.capacity, &length)) << c.name;
+        if (c.capacity > 0) {
+            EXPECT_EQ(c.out, std::string(out, length)) << c.name;
+            EXPECT_EQ('\0', out[length]) << c.name;
+        }
+        EXPECT_EQ(c.out.size(), length) << c.name;
+        EXPECT_EQ(c.measured, NarrowLength(c.text, c.to, c.unconvertible)) << c.name;
+    }
+}
+
 TEST(TextConversions, AnsiKeepsWhatTheCodePageHasAndExactRefusesTheRest) {
     EXPECT_EQ(L"C:\\a b\\x.exe", WideFromAnsi("C:\\a b\\x.exe"));
     EXPECT_EQ("C:\\a b\\x.exe", AnsiFromWide(L"C:\\a b\\x.exe"));
