@@ -7,6 +7,8 @@
 
 #include <atomic>
 
+#include "framework/encoding.h"
+#include "framework/handles.h"
 #include "ravlib/lock.h"
 
 namespace ravlib {
@@ -22,7 +24,7 @@ const int kSystemTextChars = 4096;
 struct LogState {
     sync::lock::CCSLock lock;
     wchar_t buffer[kBufferChars];
-    HANDLE file = INVALID_HANDLE_VALUE;
+    CHandle file;
 };
 
 LogState& State() {
@@ -57,17 +59,10 @@ int PrintInto(wchar_t* dest, int room, const wchar_t* format, ...) {
     return n;
 }
 
-void CloseLogFile(LogState& state) {
-    if (state.file != INVALID_HANDLE_VALUE) {
-        CloseHandle(state.file);
-        state.file = INVALID_HANDLE_VALUE;
-    }
-}
-
 // The file sink; runs under the log lock.
 int FileSink(int level, const wchar_t* text, int length) {
     LogState& state = State();
-    if (state.file == INVALID_HANDLE_VALUE) return 0;
+    if (!state.file.valid()) return 0;
     SYSTEMTIME now;
     GetLocalTime(&now);
     char head[96];
@@ -83,18 +78,16 @@ int FileSink(int level, const wchar_t* text, int length) {
     // A UTF-16 unit never needs more than 3 UTF-8 bytes.
     char line[sizeof head + kBufferChars * 3 + 2];
     memcpy(line, head, static_cast<size_t>(headLength));
-    int textBytes = 0;
-    if (length > 0) {
-        if (length > kMaxLineChars) length = kMaxLineChars;
-        textBytes = WideCharToMultiByte(CP_UTF8, 0, text, length, line + headLength,
-                                        kBufferChars * 3, nullptr, nullptr);
-        if (textBytes < 0) textBytes = 0;
-    }
-    int total = headLength + textBytes;
+    size_t textBytes = 0;
+    if (length > kMaxLineChars) length = kMaxLineChars;
+    if (length > 0)
+        NarrowFromWide(std::wstring_view(text, static_cast<size_t>(length)), Encoding::kUtf8, Unconvertible::kReplace,
+                       line + headLength, kBufferChars * 3, &textBytes);
+    int total = headLength + static_cast<int>(textBytes);
     line[total++] = '\r';
     line[total++] = '\n';
     DWORD written = 0;
-    if (!WriteFile(state.file, line, static_cast<DWORD>(total), &written, nullptr)) return 0;
+    if (!WriteFile(state.file.get(), line, static_cast<DWORD>(total), &written, nullptr)) return 0;
     return static_cast<int>(written);
 }
 
@@ -104,7 +97,7 @@ LogSink SetLogSink(LogSink sink) {
     LogState& state = State();
     sync::lock::CAutoLock guard(&state.lock);
     LogSink previous = g_sink.exchange(sink);
-    if (previous == FileSink && sink != FileSink) CloseLogFile(state);
+    if (previous == FileSink && sink != FileSink) state.file.Reset();
     return previous;
 }
 
@@ -113,14 +106,13 @@ bool InstallFileLogSink(const wchar_t* path) {
     sync::lock::CAutoLock guard(&state.lock);
     if (!path || !*path) {
         if (g_sink.load() == FileSink) g_sink.store(nullptr);
-        CloseLogFile(state);
+        state.file.Reset();
         return true;
     }
     HANDLE file = CreateFileW(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
                               nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return false;
-    CloseLogFile(state);
-    state.file = file;
+    state.file.Reset(file);
     g_sink.store(FileSink);
     return true;
 }

@@ -110,14 +110,11 @@ int64_t CHandleStream::Write(const void* buffer, int64_t count) {
 }
 
 CFileStream::CFileStream(const wchar_t* path, uint32_t mode)
-    : CHandleStream(INVALID_HANDLE_VALUE), path_(CopyPath(path)) {
-    if (path_) handle_ = OpenFile(path_, mode);
+    : CHandleStream(INVALID_HANDLE_VALUE), path_(CopyPath(path)), file_(OpenFile(path_, mode)) {
+    handle_ = file_.get();
 }
 
-CFileStream::~CFileStream() {
-    if (IsOpen()) CloseHandle(handle_);
-    free(path_);
-}
+CFileStream::~CFileStream() { free(path_); }
 
 }  // namespace stream
 }  // namespace ravlib

@@ -8,6 +8,8 @@
 #include <windows.h>
 #include <stdint.h>
 
+#include "framework/handles.h"
+
 namespace ravlib {
 namespace stream {
 
@@ -78,13 +80,13 @@ class CFileStream : public CHandleStream {
 public:
     // Copies path and opens it with mode (see StreamMode).
     CFileStream(const wchar_t* path, uint32_t mode);
-    // Closes the handle.
     ~CFileStream() override;
 
     const wchar_t* Path() const { return path_; }
 
 private:
     wchar_t* path_;
+    CHandle file_;
 };
 
 }  // namespace stream

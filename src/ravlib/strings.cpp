@@ -1,12 +1,13 @@
 #include "ravlib/strings.h"
 
-#include <windows.h>
-#include <limits.h>
+#include <stdint.h>
 #include <stdlib.h>
 #include <string.h>
 #include <wchar.h>
 
 #include <new>
+
+#include "framework/encoding.h"
 
 namespace ravlib {
 namespace string {
@@ -75,21 +76,16 @@ CAnsiString* CWideString::ToAnsi(CAnsiString* target) const {
     } else {
         target->Assign(nullptr);
     }
-    size_t length = Length();
-    if (length == 0 || length > INT_MAX) return target;
-    const int chars = static_cast<int>(length);
+    const std::wstring_view text(c_str(), Length());
     // Ask for the size first: a code page may need more than two bytes per character.
-    int needed = WideCharToMultiByte(CP_ACP, 0, buffer_, chars, nullptr, 0, nullptr, nullptr);
-    if (needed <= 0 || needed == INT_MAX) return target;
-    char* converted = target->Realloc(nullptr, static_cast<size_t>(needed) + 1);
+    const size_t needed = NarrowLength(text, Encoding::kAnsi, Unconvertible::kReplace);
+    if (needed == 0) return target;
+    char* converted = target->Realloc(nullptr, needed + 1);
     if (!converted) return target;
-    int written =
-        WideCharToMultiByte(CP_ACP, 0, buffer_, chars, converted, needed, nullptr, nullptr);
-    if (written <= 0) {
+    if (!NarrowFromWide(text, Encoding::kAnsi, Unconvertible::kReplace, converted, needed + 1)) {
         target->Realloc(converted, 0);
         return target;
     }
-    converted[written] = '\0';
     target->buffer_ = converted;
     return target;
 }
