@@ -5,6 +5,8 @@
 #include <string.h>
 #include <wchar.h>
 
+#include "framework/encoding.h"
+
 using ravlib::sync::lock::CAutoLock;
 
 namespace {
@@ -12,24 +14,11 @@ namespace {
 // A file name component as UTF-16 (NTFS names have at most 255 units).
 enum { kComponentUnits = 260 };
 
-// text as UTF-8 into out[capacity]; false when it does not fit or is not valid UTF-16.
-bool Utf8FromWide(const wchar_t* text, char* out, size_t capacity) {
-    return WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, text, -1, out, static_cast<int>(capacity), nullptr,
-                               nullptr) > 0;
-}
-
-// text[0 .. length) (UTF-8) as UTF-16 into out[capacity], terminated; false when it does
-// not fit or is not valid UTF-8.
-bool WideFromUtf8(const char* text, size_t length, wchar_t* out, size_t capacity) {
-    if (capacity == 0 || length >= capacity) return false;
-    int units = 0;
-    if (length > 0) {
-        units = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text, static_cast<int>(length), out,
-                                    static_cast<int>(capacity - 1));
-        if (units <= 0) return false;
-    }
-    out[units] = L'\0';
-    return true;
+// text[0 .. length) (UTF-8) as UTF-16 into out[capacity], terminated; false when it has
+// `capacity` bytes or more, or is not valid UTF-8.
+bool StrictWideFromUtf8(const char* text, size_t length, wchar_t* out, size_t capacity) {
+    return length < capacity &&
+           WideFromNarrow(std::string_view(text, length), Encoding::kUtf8, Unconvertible::kFail, out, capacity);
 }
 
 bool IsSameFileName(const wchar_t* a, size_t aLength, const wchar_t* b, size_t bLength) {
@@ -39,7 +28,8 @@ bool IsSameFileName(const wchar_t* a, size_t aLength, const wchar_t* b, size_t b
 bool IsSameUtf8FileName(const char* a, size_t aLength, const char* b, size_t bLength) {
     wchar_t wideA[kComponentUnits];
     wchar_t wideB[kComponentUnits];
-    return WideFromUtf8(a, aLength, wideA, kComponentUnits) && WideFromUtf8(b, bLength, wideB, kComponentUnits) &&
+    return StrictWideFromUtf8(a, aLength, wideA, kComponentUnits) &&
+           StrictWideFromUtf8(b, bLength, wideB, kComponentUnits) &&
            IsSameFileName(wideA, wcslen(wideA), wideB, wcslen(wideB));
 }
 
@@ -58,7 +48,8 @@ CCacheScope::CCacheScope() {
 bool CCacheScope::SetCacheDirectory(const wchar_t* directory) {
     char text[kDirectoryBytes];
     char normalised[kDirectoryBytes];
-    const bool accepted = directory && Utf8FromWide(directory, text, sizeof text) &&
+    const bool accepted = directory &&
+                          NarrowFromWide(directory, Encoding::kUtf8, Unconvertible::kFail, text, sizeof text) &&
                           NormaliseDirectory(text, normalised, sizeof normalised) == kDirectoryAccepted;
     CAutoLock guard(&lock_);
     if (accepted)
@@ -114,8 +105,8 @@ bool CCacheScope::AcceptDirectory(const char* text, wchar_t* directory, size_t d
     const size_t partLength = strlen(part);
     // The components beneath the cache directory, without the last "\".
     if (partLength > 0 && !ArePlainComponents(part, partLength - 1, '\\')) return false;
-    return WideFromUtf8(normalised, strlen(normalised), directory, directoryCapacity) &&
-           WideFromUtf8(part, partLength, below, belowCapacity);
+    return StrictWideFromUtf8(normalised, strlen(normalised), directory, directoryCapacity) &&
+           StrictWideFromUtf8(part, partLength, below, belowCapacity);
 }
 
 bool CCacheScope::AcceptResourceAddress(const char* address) {

@@ -86,10 +86,6 @@ CCustomServerSocket::~CCustomServerSocket() {
     Stop();
     // Connections accepted while no data thread ran are still waiting in the queue.
     CCustomServerSocket::CloseAllClients();
-    if (dataThread_) {
-        CloseHandle(dataThread_);
-        dataThread_ = nullptr;
-    }
 }
 
 void CCustomServerSocket::SetName(const wchar_t* name) {
@@ -121,8 +117,8 @@ bool CCustomServerSocket::Start() {
         // A data thread of an earlier run may still be waiting to notice its end.
         JoinThread(dataThread_, L"data");
         InterlockedExchange(&stopped_, 0);
-        acceptThread_ = CreateThread(nullptr, 0, AcceptThreadRoutine, this, 0, nullptr);
-        if (acceptThread_) {
+        acceptThread_.Reset(CreateThread(nullptr, 0, AcceptThreadRoutine, this, 0, nullptr));
+        if (acceptThread_.valid()) {
             started = true;
         } else {
             LogError(static_cast<int>(GetLastError()), L"创建%ls服务器连接接受线程失败", name_);
@@ -137,16 +133,15 @@ bool CCustomServerSocket::Start() {
     return started;
 }
 
-void CCustomServerSocket::JoinThread(HANDLE& thread, const wchar_t* what) {
-    if (!thread) return;
-    if (WaitForSingleObject(thread, kThreadWaitMs) == WAIT_TIMEOUT) {
+void CCustomServerSocket::JoinThread(CHandle& thread, const wchar_t* what) {
+    if (!thread.valid()) return;
+    if (WaitForSingleObject(thread.get(), kThreadWaitMs) == WAIT_TIMEOUT) {
         // Deleting the server under a running thread would be fatal: wait it out.
         LogMessage(ravlib::kLogError, L"%ls服务器的%ls线程在%d毫秒内未结束，继续等待", name_,
                    what, static_cast<int>(kThreadWaitMs));
-        WaitForSingleObject(thread, INFINITE);
+        WaitForSingleObject(thread.get(), INFINITE);
     }
-    CloseHandle(thread);
-    thread = nullptr;
+    thread.Reset();
 }
 
 void CCustomServerSocket::WakeAcceptThread() {
@@ -170,7 +165,7 @@ void CCustomServerSocket::WakeAcceptThread() {
 
 void CCustomServerSocket::Stop() {
     if (InterlockedCompareExchange(&acceptStop_, 1, 0) != 0) return;
-    if (acceptThread_) {
+    if (acceptThread_.valid()) {
         WakeAcceptThread();
         JoinThread(acceptThread_, L"accept");
     }
@@ -184,14 +179,13 @@ void CCustomServerSocket::Stop() {
 }
 
 bool CCustomServerSocket::StartDataThread() {
-    if (dataThread_) {
-        if (WaitForSingleObject(dataThread_, 0) == WAIT_TIMEOUT) return true;
-        CloseHandle(dataThread_);  // it has ended (the server was stopped meanwhile)
-        dataThread_ = nullptr;
+    if (dataThread_.valid()) {
+        if (WaitForSingleObject(dataThread_.get(), 0) == WAIT_TIMEOUT) return true;
+        dataThread_.Reset();  // it has ended (the server was stopped meanwhile)
     }
     if (stopped_ != 0) return false;
-    dataThread_ = CreateThread(nullptr, 0, DataThreadRoutine, this, 0, nullptr);
-    if (!dataThread_) {
+    dataThread_.Reset(CreateThread(nullptr, 0, DataThreadRoutine, this, 0, nullptr));
+    if (!dataThread_.valid()) {
         LogError(static_cast<int>(GetLastError()), L"创建%ls服务器数据处理线程失败", name_);
         return false;
     }

@@ -23,6 +23,7 @@
 
 #include <stdint.h>
 
+#include "framework/handles.h"
 #include "ravlib/list.h"
 #include "ravlib/lock.h"
 #include "server/work_socket.h"
@@ -147,8 +148,8 @@ protected:
     wchar_t name_[kNameChars];
     wchar_t host_[kNameChars];
     int port_ = 0;
-    HANDLE acceptThread_ = nullptr;
-    HANDLE dataThread_ = nullptr;
+    CHandle acceptThread_;
+    CHandle dataThread_;
     int clientLimit_ = kDefaultClientLimit;
     uint64_t lingerMs_ = 0;
     int32_t lingering_ = 0;  // ended connections in clients_, under clientsLock_
@@ -164,7 +165,7 @@ private:
     void DataLoop();
     // Ends a wait of the accept thread at once by connecting to the listening socket.
     void WakeAcceptThread();
-    void JoinThread(HANDLE& thread, const wchar_t* what);
+    void JoinThread(CHandle& thread, const wchar_t* what);
     // While more connections are held than the limit allows, deletes the one that
     // ended first (data thread).
     void MakeRoom();

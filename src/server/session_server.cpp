@@ -11,6 +11,7 @@
 
 #include <zlib.h>
 
+#include "framework/encoding.h"
 #include "ravlib/log.h"
 #include "ravlib/stream.h"
 #include "ravlib/tick.h"
@@ -92,7 +93,8 @@ bool AppendReplyHead(CDataPacket* packet, const FileRequestContext& request, uin
 // A text of a SetAddresses as UTF-16 into converted[kAddressMaxUnits]; false when it
 // was refused on the wire or is longer than that.
 bool ConvertAddressField(bool fits, const char* text, wchar_t* converted) {
-    return fits && MultiByteToWideChar(CP_UTF8, 0, text, -1, converted, CSessionClient::kAddressMaxUnits) != 0;
+    return fits && WideFromNarrow(text, Encoding::kUtf8, Unconvertible::kReplace, converted,
+                                  CSessionClient::kAddressMaxUnits);
 }
 
 }  // namespace
@@ -215,7 +217,7 @@ void CSessionClient::HandleGetFile(PacketReader& reader) {
 
 bool CSessionClient::ResolveName(const char* name, wchar_t* localName) {
     if (!localDir_[0] || !IsCacheSafeName(name)) return false;
-    if (MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, name, -1, localName, kFieldBytes) == 0) return false;
+    if (!WideFromNarrow(name, Encoding::kUtf8, Unconvertible::kFail, localName, kFieldBytes)) return false;
     for (wchar_t* p = localName; *p; ++p)
         if (*p == L'/') *p = L'\\';
     wchar_t relative[kPathChars];
