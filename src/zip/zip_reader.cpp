@@ -7,6 +7,10 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <new>
+
+#include "framework/encoding.h"
+#include "framework/handles.h"
 #include "zip/zip_archive.h"
 #include "zip/zip_source.h"
 
@@ -27,6 +31,7 @@ const uint64_t kUnixEpochAsFileTime = 116444736000000000ull;
 class ZipReader {
 public:
     ZipArchive core;
+    CHandle file;  // the file or duplicated handle the source reads, if any
     int32_t cachedIndex;
     ZipItemInfo cached;
     bool cachedUtf8;  // the cached item's name is stored as UTF-8
@@ -48,8 +53,7 @@ uint32_t Remember(uint32_t result) {
 void FreeReader(ZipReader* r) {
     if (!r) return;
     zipcore::CloseArchive(&r->core);
-    CloseZipSource(&r->core.source);
-    free(r);
+    delete r;
 }
 
 void SetRoot(ZipReader* r) {
@@ -202,10 +206,7 @@ uint32_t QueryItem(ZipReader* r, int32_t index, ZipItemInfo* info, bool* utf8) {
 // The wide form of a stored name: UTF-8 when the item says so, else the ANSI code page.
 void WideName(const char* name, bool utf8, wchar_t* out, uint32_t capacity) {
     memset(out, 0, capacity * sizeof(wchar_t));
-    int n =
-        MultiByteToWideChar(utf8 ? CP_UTF8 : CP_ACP, 0, name, -1, out, static_cast<int>(capacity));
-    if (n <= 0) out[0] = L'\0';
-    out[capacity - 1] = L'\0';
+    WideFromNarrow(name, utf8 ? Encoding::kUtf8 : Encoding::kAnsi, Unconvertible::kReplace, out, capacity);
 }
 
 void WideRecord(const ZipItemInfo* in, bool utf8, ZipItemInfoW* out) {
@@ -230,21 +231,12 @@ struct SearchName {
     bool usable;
 };
 
-void EncodeSearchName(const wchar_t* name, uint32_t units, UINT codePage, SearchName* out) {
-    out->length = 0;
-    out->usable = true;
-    if (units == 0) return;
+void EncodeSearchName(const wchar_t* name, uint32_t units, Encoding encoding, SearchName* out) {
     // No best-fit or replacement characters: such a form would find a different name.
-    bool utf8 = codePage == CP_UTF8;
-    BOOL lossy = FALSE;
-    int n = WideCharToMultiByte(codePage, utf8 ? WC_ERR_INVALID_CHARS : WC_NO_BEST_FIT_CHARS, name,
-                                static_cast<int>(units), out->bytes, kNameCapacity - 1, nullptr,
-                                utf8 ? nullptr : &lossy);
-    if (n <= 0 || lossy) {
-        out->usable = false;
-        return;
-    }
-    out->length = static_cast<uint32_t>(n);
+    size_t length = 0;
+    out->usable = NarrowFromWide(std::wstring_view(name, units), encoding, Unconvertible::kFail, out->bytes,
+                                 kNameCapacity, &length);
+    out->length = static_cast<uint32_t>(length);
 }
 
 char AsciiUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
@@ -272,8 +264,8 @@ uint32_t FindItem(ZipReader* r, const wchar_t* name, bool ignoreCase, int32_t* f
     if (units >= kFindNameLimit) return ZR_NOTFOUND;
 
     SearchName ansi, utf8;
-    EncodeSearchName(name, units, CP_ACP, &ansi);
-    EncodeSearchName(name, units, CP_UTF8, &utf8);
+    EncodeSearchName(name, units, Encoding::kAnsi, &ansi);
+    EncodeSearchName(name, units, Encoding::kUtf8, &utf8);
 
     for (int32_t i = 0; i < r->core.count; i++) {
         unz_file_info64 fi;
@@ -379,19 +371,20 @@ uint32_t ExtractToFile(ZipReader* r, int32_t index, const void* target, int32_t 
     uint32_t opened = zipcore::OpenItem(&r->core, index);
     if (opened != ZR_OK) return opened;
 
+    CHandle created;
     HANDLE out;
-    bool ours = kind == ZipFromFile;
-    if (ours) {
+    if (kind == ZipFromFile) {
         CreateParentDirectories(path);
         RemoveExisting(path);
         DWORD attributes = info.attributes &
                            (FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
         if (!attributes) attributes = FILE_ATTRIBUTE_NORMAL;
-        out = CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, attributes, nullptr);
-        if (out == INVALID_HANDLE_VALUE) {
+        created.Reset(CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, attributes, nullptr));
+        if (!created.valid()) {
             unzCloseCurrentFile(r->core.archive);
             return ZR_NOFILE;
         }
+        out = created.get();
     } else {
         out = const_cast<HANDLE>(target);
     }
@@ -423,7 +416,6 @@ uint32_t ExtractToFile(ZipReader* r, int32_t index, const void* target, int32_t 
             if (times[i]->dwLowDateTime == 0 && times[i]->dwHighDateTime == 0) times[i] = nullptr;
         SetFileTime(out, times[0], times[1], times[2]);
     }
-    if (ours) CloseHandle(out);
     return failed ? ZR_WRITE : ZR_OK;
 }
 
@@ -463,7 +455,7 @@ ZipHandle* OpenZip(const void* source, uint32_t length, int32_t kind) {
         Remember(ZR_ARGS);
         return nullptr;
     }
-    ZipReader* r = static_cast<ZipReader*>(calloc(1, sizeof(ZipReader)));
+    ZipReader* r = new (std::nothrow) ZipReader();
     if (!r) {
         Remember(ZR_NOALLOC);
         return nullptr;
@@ -474,7 +466,7 @@ ZipHandle* OpenZip(const void* source, uint32_t length, int32_t kind) {
     r->cachedIndex = kNone;
     SetRoot(r);
 
-    uint32_t result = OpenZipSource(&r->core.source, source, length, kind);
+    uint32_t result = OpenZipSource(&r->core.source, &r->file, source, length, kind);
     if (result == ZR_OK) result = zipcore::OpenArchive(&r->core);
     ZipHandle* zip = nullptr;
     if (result == ZR_OK) {

@@ -40,7 +40,7 @@ bool FileSourceLength(const ZipSource* src, uint64_t* length) {
 
 }  // namespace
 
-uint32_t OpenZipSource(ZipSource* src, const void* from, uint32_t length, int32_t kind) {
+uint32_t OpenZipSource(ZipSource* src, CHandle* file, const void* from, uint32_t length, int32_t kind) {
     src->file = INVALID_HANDLE_VALUE;
     src->kind = kind;
     src->readFile = ReadFileSource;
@@ -53,6 +53,7 @@ uint32_t OpenZipSource(ZipSource* src, const void* from, uint32_t length, int32_
             if (!DuplicateHandle(GetCurrentProcess(), given, GetCurrentProcess(), &dup, 0, FALSE,
                                  DUPLICATE_SAME_ACCESS))
                 return ZR_NODUPH;
+            file->Reset(dup);
             src->file = dup;
             LARGE_INTEGER zero, here;
             zero.QuadPart = 0;
@@ -64,12 +65,12 @@ uint32_t OpenZipSource(ZipSource* src, const void* from, uint32_t length, int32_
         }
         case ZipFromFile: {
             const wchar_t* name = static_cast<const wchar_t*>(from);
-            HANDLE file = CreateFileW(name, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                      FILE_ATTRIBUTE_NORMAL, nullptr);
-            if (file == INVALID_HANDLE_VALUE) return ZR_NOFILE;
-            src->file = file;
+            file->Reset(CreateFileW(name, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr));
+            if (!file->valid()) return ZR_NOFILE;
+            src->file = file->get();
             src->base = 0;
-            src->seekable = GetFileType(file) == FILE_TYPE_DISK;
+            src->seekable = GetFileType(file->get()) == FILE_TYPE_DISK;
             return ZR_OK;
         }
         case ZipFromMemory:
@@ -80,8 +81,4 @@ uint32_t OpenZipSource(ZipSource* src, const void* from, uint32_t length, int32_
         default:
             return ZR_ARGS;
     }
-}
-
-void CloseZipSource(ZipSource* src) {
-    if (src->file != INVALID_HANDLE_VALUE) CloseHandle(static_cast<HANDLE>(src->file));
 }

@@ -5,15 +5,14 @@
 
 #include <stdint.h>
 
+#include "framework/handles.h"
 #include "zip/zip_archive.h"
 
 // Sets `source` up as kind ZipFromHandle (`from` a HANDLE), ZipFromFile (`from` a
 // const wchar_t* file name) or ZipFromMemory (`from` a block of `length` bytes, read in
-// place: it must outlive the archive). The file or duplicated handle belongs to `source`
-// from then on, also when setting it up failed half-way: CloseZipSource releases it.
+// place: it must outlive the archive). The file opened or the handle duplicated goes to
+// `file`, also when setting up failed half-way; the source reads through it, so `file`
+// outlives the source's use.
 // Returns ZR_OK, or ZR_NODUPH, ZR_NOFILE, ZR_SEEK (not a disk file, or its position unknown) or
 // ZR_ARGS (another kind).
-uint32_t OpenZipSource(ZipSource* source, const void* from, uint32_t length, int32_t kind);
-
-// Closes the file or handle OpenZipSource opened, if any.
-void CloseZipSource(ZipSource* source);
+uint32_t OpenZipSource(ZipSource* source, CHandle* file, const void* from, uint32_t length, int32_t kind);
