@@ -49,8 +49,7 @@ void LauncherConfig::ShowFailure(const wchar_t* text, const wchar_t* caption) co
 void LauncherConfig::ClosePackage() {
     if (package_) ReleaseZip(package_);
     package_ = nullptr;
-    if (view_) UnmapViewOfFile(view_);
-    view_ = nullptr;
+    view_.Reset();
     mapping_.Reset();
     file_.Reset();
 }
@@ -74,19 +73,20 @@ bool LauncherConfig::OpenPackageFile(const wchar_t* path) {
         ClosePackage();
         return false;
     }
-    view_ = static_cast<const uint8_t*>(MapViewOfFile(mapping_.get(), FILE_MAP_READ, 0, 0, 0));
-    if (!view_) {
+    view_.Reset(MapViewOfFile(mapping_.get(), FILE_MAP_READ, 0, 0, 0));
+    if (!view_.valid()) {
         ClosePackage();
         return false;
     }
+    const uint8_t* image = static_cast<const uint8_t*>(view_.get());
     // An image whose headers cannot be read has no package we could find either.
     uint64_t offset = 0;
-    if (size == INVALID_FILE_SIZE || !FindPackageOffset(view_, size, &offset) || offset >= size) {
+    if (size == INVALID_FILE_SIZE || !FindPackageOffset(image, size, &offset) || offset >= size) {
         ShowFailure(L"没有附加配置文件,请打包配置文件");
         ClosePackage();
         return false;
     }
-    package_ = OpenZip(view_ + offset, static_cast<uint32_t>(size - offset), ZipFromMemory);
+    package_ = OpenZip(image + offset, static_cast<uint32_t>(size - offset), ZipFromMemory);
     if (!package_) {
         ShowFailure(L"OpenZip失败");
         ClosePackage();

@@ -56,6 +56,6 @@ private:
     ZipHandle* package_ = nullptr;
     CHandle file_;
     CHandle mapping_;
-    const uint8_t* view_ = nullptr;
+    CMappedView view_;
     MessageBoxFunction messageBox_ = MessageBoxW;
 };

@@ -84,8 +84,8 @@ bool ShortcutExists(const char* exePath, const char* desktopDir) {
     if (!exePath || !desktopDir) return false;
     std::string pattern = std::string(desktopDir) + "\\*.lnk";
     WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA(pattern.c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE) return false;
+    CFindHandle search(FindFirstFileA(pattern.c_str(), &found));
+    if (!search.valid()) return false;
     std::wstring exe = WideFromAnsi(exePath);
     bool exists = false;
     int entries = 0;
@@ -93,8 +93,7 @@ bool ShortcutExists(const char* exePath, const char* desktopDir) {
         wchar_t target[MAX_PATH] = L"";
         std::string shortcut = std::string(desktopDir) + found.cFileName;
         if (ShortcutTarget(shortcut.c_str(), target, MAX_PATH) && exe == target) exists = true;
-    } while (!exists && ++entries < 1002 && FindNextFileA(search, &found));
-    FindClose(search);
+    } while (!exists && ++entries < 1002 && FindNextFileA(search.get(), &found));
     return exists;
 }
 

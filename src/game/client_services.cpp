@@ -305,9 +305,8 @@ void CClientServices::AskAndClearBrowserCache(HWND owner, const LauncherSettings
 
 uint32_t CClientServices::ClearBrowserCache() {
     DWORD size = 0;
-    HANDLE find = FindFirstUrlCacheEntryW(nullptr, nullptr, &size);
-    if (find != nullptr) {
-        FindCloseUrlCache(find);
+    const CUrlCacheFindHandle probe(FindFirstUrlCacheEntryW(nullptr, nullptr, &size));
+    if (probe.valid()) {
         return 0;
     }
     if (GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
@@ -316,14 +315,14 @@ uint32_t CClientServices::ClearBrowserCache() {
     std::vector<uint64_t> storage;
     INTERNET_CACHE_ENTRY_INFOW* entry = CacheEntryBuffer(&storage, size);
     DWORD capacity = size;
-    find = FindFirstUrlCacheEntryW(nullptr, entry, &size);
-    if (find == nullptr) {
+    CUrlCacheFindHandle find(FindFirstUrlCacheEntryW(nullptr, entry, &size));
+    if (!find.valid()) {
         return 0;
     }
     uint32_t deleted = DeleteCacheEntry(entry) ? 1 : 0;
     for (;;) {
         size = capacity;
-        if (FindNextUrlCacheEntryW(find, entry, &size)) {
+        if (FindNextUrlCacheEntryW(find.get(), entry, &size)) {
             deleted += DeleteCacheEntry(entry) ? 1 : 0;
         } else if (GetLastError() == ERROR_INSUFFICIENT_BUFFER && size > capacity) {
             entry = CacheEntryBuffer(&storage, size);
@@ -332,6 +331,5 @@ uint32_t CClientServices::ClearBrowserCache() {
             break;
         }
     }
-    FindCloseUrlCache(find);
     return deleted;
 }
