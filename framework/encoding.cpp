@@ -61,8 +61,11 @@ bool WideFromNarrow(std::string_view text, Encoding from, Unconvertible unconver
                     size_t capacity, size_t* length) {
     if (length) *length = 0;
     if (capacity == 0) return false;
+    // Measured first: a conversion into a buffer too short may write part of the text
+    // (half a surrogate pair) and still report success.
     const int room = Room(capacity);
-    const int units = room > 0 ? ConvertToWide(text, from, unconvertible, out, room) : 0;
+    const int needed = ConvertToWide(text, from, unconvertible, nullptr, 0);
+    const int units = needed > 0 && needed <= room ? ConvertToWide(text, from, unconvertible, out, room) : 0;
     return Terminate(out, text.empty(), units, length);
 }
 
@@ -71,7 +74,8 @@ bool NarrowFromWide(std::wstring_view text, Encoding to, Unconvertible unconvert
     if (length) *length = 0;
     if (capacity == 0) return false;
     const int room = Room(capacity);
-    const int units = room > 0 ? ConvertToNarrow(text, to, unconvertible, out, room) : 0;
+    const int needed = ConvertToNarrow(text, to, unconvertible, nullptr, 0);
+    const int units = needed > 0 && needed <= room ? ConvertToNarrow(text, to, unconvertible, out, room) : 0;
     return Terminate(out, text.empty(), units, length);
 }
 
