@@ -92,8 +92,8 @@ namespace {
 std::wstring WideFrom(std::string_view text, Encoding from) {
     const size_t units = WideLength(text, from, Unconvertible::kReplace);
     std::wstring wide(units, L'\0');
-    // The string's own terminator takes the conversion's.
-    if (units == 0 || !WideFromNarrow(text, from, Unconvertible::kReplace, &wide[0], units + 1))
+    // Measured already: the conversion fills the string, whose own terminator follows.
+    if (units == 0 || ConvertToWide(text, from, Unconvertible::kReplace, &wide[0], static_cast<int>(units)) <= 0)
         return std::wstring();
     return wide;
 }
@@ -101,7 +101,8 @@ std::wstring WideFrom(std::string_view text, Encoding from) {
 std::string NarrowFrom(std::wstring_view text, Encoding to, Unconvertible unconvertible) {
     const size_t bytes = NarrowLength(text, to, unconvertible);
     std::string narrow(bytes, '\0');
-    if (bytes == 0 || !NarrowFromWide(text, to, unconvertible, &narrow[0], bytes + 1)) return std::string();
+    if (bytes == 0 || ConvertToNarrow(text, to, unconvertible, &narrow[0], static_cast<int>(bytes)) <= 0)
+        return std::string();
     return narrow;
 }
 
